@@ -1,0 +1,18 @@
+#include "app/frontend.h"
+
+#include <cassert>
+
+namespace {
+const FrontEnd* currentFrontEnd = nullptr;
+}
+
+void setFrontEnd(const FrontEnd* frontEnd) { currentFrontEnd = frontEnd; }
+
+const FrontEnd& frontEnd() {
+  assert(currentFrontEnd != nullptr && "setFrontEnd must run before the dialog starts");
+  return *currentFrontEnd;
+}
+
+void showMessage(const char* text, const char* caption, DialogHandle owner) {
+  frontEnd().messageBox(owner, text, caption);
+}
