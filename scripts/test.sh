@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs every test from a fresh clone: installs what is missing, then builds and tests
+#   linux       native GCC: unit tests and the FLTK window tests under Xvfb
+#   linux-asan  the unit tests under AddressSanitizer and UBSan
+#   linux-tsan  the music start/stop and playback-thread tests under ThreadSanitizer
+#   windows     the MinGW-w64 build: unit tests and the Win32 window tests under Wine
+# Ends with one line "N passed, M failed" over all stages; exits non-zero if anything failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+status=0
+
+# stage NAME [ctest args...]: configure, build and test one preset.
+stage() {
+  local preset=$1; shift
+  echo "=== ${preset}: configure and build"
+  if ! cmake --preset "$preset" >"build/${preset}-configure.log" 2>&1; then
+    cat "build/${preset}-configure.log"; echo "=== ${preset}: configure FAILED"; failed=$((failed + 1)); status=1; return
+  fi
+  if ! cmake --build --preset "$preset" -j "$jobs"; then
+    echo "=== ${preset}: build FAILED"; failed=$((failed + 1)); status=1; return
+  fi
+  echo "=== ${preset}: test"
+  local log="build/${preset}-ctest.log"
+  ctest --preset "$preset" -j "$jobs" --timeout 900 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$line" ]; then
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad)); failed=$((failed + bad))
+  elif [ "$rc" -ne 0 ]; then
+    failed=$((failed + 1))
+  fi
+  [ "$rc" -eq 0 ] || status=1
+}
+
+mkdir -p build
+stage linux
+stage linux-asan
+stage linux-tsan -L thread
+# Make the Wine prefix once, before tests start Wine side by side.
+scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
+stage windows
+
+echo
+echo "${passed} passed, ${failed} failed"
+exit $status
