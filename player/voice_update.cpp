@@ -1,0 +1,249 @@
+// The shared end of every channel's tick: envelope steps, fade-out, auto-vibrato and the
+// voice update that turns a Channel into the step, gains and note starts of its Voice.
+// Pairs with player.h (the records) and mixer.cpp (which plays the voices).
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "player/player.h"
+
+namespace {
+
+// The nearest single-precision values, widened to double where they are used:
+// 2 pi / 256 = 0.02454368770122528 (auto-vibrato phase to radians) and
+// 1 / 768 = 0.0013020833721384406 (linear period units to octaves, 768 per octave).
+constexpr double AUTO_VIBRATO_RADIANS_PER_STEP = static_cast<double>(0.024543688f);
+constexpr double OCTAVES_PER_PERIOD_UNIT = static_cast<double>(1.0f / 768.0f);
+
+// 255 x 2^-35, exact in single precision (0x1.FEp-28 = 7.4214767664670944e-09). Scales the
+// product volume (0..64) x envelope (0..64) x fade-out (0..65536) x global volume (0..64),
+// at most 2^34, to a voice volume of 0..127.5, which rounds to 128.
+constexpr double FINAL_VOLUME_SCALE = static_cast<double>(0x1.FEp-28f);
+
+constexpr std::int32_t LINEAR_BASE_PERIOD = 4608;          // C-4 in the linear table
+constexpr double LINEAR_BASE_FREQUENCY = 8363.0;           // Hz at LINEAR_BASE_PERIOD
+constexpr std::int64_t AMIGA_FREQUENCY_DIVIDEND = 14317056;  // Hz x period
+constexpr std::int32_t MIN_FREQUENCY = 100;                // Hz
+// The mixer needs a step below 256 frames per output frame; 11289599 Hz is the highest
+// frequency that keeps stepInt at 255. No audible note comes near it.
+constexpr std::int32_t MAX_FREQUENCY = 256 * OUTPUT_RATE - 1;
+
+constexpr std::int32_t ENVELOPE_MAX_VALUE = 64;
+
+// Hostile envelopes: the loader checks neither pointCount nor the point indexes, so
+//  - a pointCount above 12 counts as 12, and only those points are ever read;
+//  - a point index at or beyond the count never matches: such a sustain point never holds,
+//    such a loop end never loops, and a loop whose start lies beyond the points is ignored;
+//  - a point value above 64 counts as 64, so levels stay 0..64 and x 65536 fits 32 bits;
+//  - a point is reached once the tick is at or past it. With rising ticks the tick meets
+//    every point exactly, so this changes nothing; a point whose tick is not after the
+//    previous one is reached on the next tick instead of never, so the fixed-point level
+//    cannot run away along a segment that has no end.
+std::int32_t storedPointCount(const Envelope& envelope) {
+  return std::min<std::int32_t>(envelope.pointCount, MAX_ENVELOPE_POINTS);
+}
+
+std::int32_t pointValue(const EnvelopePoint& point) {
+  return std::min<std::int32_t>(point.value, ENVELOPE_MAX_VALUE);
+}
+
+// The tick only moves on while an envelope runs; saturating keeps an envelope stuck
+// without points (pointCount 0 but ENVELOPE_ON) from overflowing after years of play.
+std::int32_t nextTick(std::int32_t tick) {
+  return tick < INT32_MAX ? tick + 1 : tick;
+}
+
+std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
+  switch (type) {
+    case 0:
+      return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) *
+                        64.0);
+    case 1:
+      return phase < 128 ? 64 : -64;
+    case 2:  // ramp down: 0 at phase 0 to -64 at 127, +64 at 128 down to 0 at 255
+      return (128 - ((phase + 128) & 255)) >> 1;
+    case 3:  // ramp up: 0 at phase 0 to 63 at 127, 64 at 128, -64 at 129 up to -1 at 255
+      return (128 - ((384 - phase) & 255)) >> 1;
+    default:
+      return 0;  // no waveform: the auto-vibrato adds nothing
+  }
+}
+
+// V x share / 255 with the share 0..255 (the final panning or its complement), truncating
+// toward zero; the product is taken in 64 bits so that no volume can overflow it.
+std::int32_t panGain(std::int32_t volume, std::int64_t share) {
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(volume) * share / 255);
+}
+
+}  // namespace
+
+void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoint,
+                  std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
+                  std::uint8_t& envDone, const Envelope& envelope, std::uint8_t flag) {
+  channel.updateFlags |= flag;
+  const EnvelopePoint* points = envelope.points;
+  const std::int32_t pointCount = storedPointCount(envelope);
+  std::int32_t point = envPoint;
+
+  // Past the points (an effect L beyond the last one, or a count of 0): hold the level.
+  if (point < 0 || point >= pointCount) {
+    envLevel = envLevelFixed >> 16;
+    envTick = nextTick(envTick);
+    return;
+  }
+
+  // Between points: the level moves by the truncated 16.16 step; its high half, taken with
+  // an arithmetic shift, rounds toward minus infinity. The sum wraps instead of overflowing
+  // should an effect L have put the level far out of range.
+  if (envTick < points[point].tick) {
+    envLevelFixed = static_cast<std::int32_t>(static_cast<std::uint32_t>(envLevelFixed) +
+                                              static_cast<std::uint32_t>(envStep));
+    envLevel = envLevelFixed >> 16;
+    envTick = nextTick(envTick);
+    return;
+  }
+
+  // Point reached. The loop end hands on the loop start's value, never its own.
+  if ((envelope.flags & ENVELOPE_LOOP) != 0 && point == envelope.loopEndPoint &&
+      envelope.loopStartPoint < pointCount) {
+    point = envelope.loopStartPoint;
+    envPoint = point;
+    envTick = points[point].tick;
+  }
+
+  // The last point ends the envelope, even when a loop end is set beyond it. Tick and
+  // fixed-point level stay as they are.
+  if (point == pointCount - 1) {
+    envLevel = pointValue(points[point]);
+    envDone = 1;
+    return;
+  }
+
+  // Sustain: hold here without moving the tick until the key is released.
+  if ((envelope.flags & ENVELOPE_SUSTAIN) != 0 && point == envelope.sustainPoint &&
+      channel.keyOff == 0) {
+    envLevel = pointValue(points[point]);
+    return;
+  }
+
+  const std::int32_t from = pointValue(points[point]) * 65536;
+  const std::int32_t to = pointValue(points[point + 1]) * 65536;
+  const std::int32_t ticks = points[point + 1].tick - points[point].tick;
+  envStep = ticks != 0 ? (to - from) / ticks : 0;  // truncates toward zero
+  envLevelFixed = from;
+  envLevel = from >> 16;
+  envPoint = point + 1;
+  envTick = nextTick(envTick);
+}
+
+void stepFadeout(Channel& channel, const Instrument& instrument) {
+  // Runs only after key-off, so the callers may call it on every tick.
+  if (channel.keyOff == 0) return;
+  channel.fadeoutLevel = std::max(channel.fadeoutLevel - instrument.fadeout, 0);
+  channel.updateFlags |= UPDATE_VOLUME;
+}
+
+void applyAutoVibrato(Channel& channel, const Instrument& instrument) {
+  const std::int32_t wave = autoVibratoWave(instrument.vibratoType, channel.autoVibratoPos);
+  std::int32_t depth = instrument.vibratoDepth * wave;  // -16320..16320
+  // The sweep counter is read before it grows: the first tick after a reset adds nothing.
+  if (instrument.vibratoSweep != 0) depth = channel.autoVibratoSweep * depth / instrument.vibratoSweep;
+  channel.periodDelta += depth >> 6;  // rounds toward minus infinity
+
+  channel.autoVibratoSweep = std::min<std::int32_t>(channel.autoVibratoSweep + 1,
+                                                    instrument.vibratoSweep);
+  channel.autoVibratoPos += instrument.vibratoRate;
+  if (channel.autoVibratoPos > 255) channel.autoVibratoPos -= 256;
+  channel.updateFlags |= UPDATE_FREQUENCY;
+}
+
+void updateVoice(Channel& channel, const Sample& sample) {
+  Voice* voice = channel.voice;
+  if (voice == nullptr) return;  // a channel beyond the song's count has no voice
+
+  // 64-bit so that a period driven far by an unlimited portamento cannot overflow here.
+  const std::int64_t periodSum =
+      static_cast<std::int64_t>(channel.period) + channel.periodDelta;
+  if (periodSum == 0) channel.updateFlags &= static_cast<std::uint8_t>(~UPDATE_FREQUENCY);
+
+  if ((channel.updateFlags & UPDATE_TRIGGER) != 0) {
+    if (voice->sample != nullptr) {
+      // Still sounding: the new note takes over the twin with the whole state of this voice
+      // (volume, panning, gains, step, pending start offset); this one keeps playing with
+      // target gains 0, so the mixer ramps it out over 128 frames.
+      const std::int32_t twin = voice->index < 32 ? voice->index + 32 : voice->index - 32;
+      voices[twin] = *voice;
+      voices[twin].index = twin;
+      voice->volume = 0;
+      voice->leftGain = 0;
+      voice->rightGain = 0;
+      voice = &voices[twin];
+      channel.voice = voice;
+    }
+    voice->sample = &sample;
+    // For a sample without a loop the loop end is its length. Summed in 64 bits so that a
+    // loop end past 2^32 cannot wrap to a small limit.
+    const std::uint64_t loopEnd = static_cast<std::uint64_t>(sample.loopStart) + sample.loopLength;
+    if (voice->startOffset >= loopEnd) voice->startOffset = 0;
+    voice->positionInt = static_cast<std::int32_t>(voice->startOffset);
+    voice->positionFrac = 0;
+    voice->direction = DIRECTION_FORWARD;
+    voice->startOffset = 0;
+    voice->currentLeftGain = 0;  // the new note fades in from silence
+    voice->currentRightGain = 0;
+    voice->rampFramesLeft = 0;
+  }
+
+  if ((channel.updateFlags & UPDATE_VOLUME) != 0) {
+    // Four integer factors, exact as a double product, then one scaling; ties go to even,
+    // so the maxima (127.5) give 128.
+    const double product = static_cast<double>(static_cast<std::int64_t>(channel.volume) +
+                                                channel.volumeDelta) *
+                           static_cast<double>(channel.volEnvLevel) *
+                           static_cast<double>(channel.fadeoutLevel) *
+                           static_cast<double>(player.globalVolume);
+    voice->volume = roundToInt(product * FINAL_VOLUME_SCALE);
+    voice->leftGain = panGain(voice->volume, 255 - voice->panning);
+    voice->rightGain = panGain(voice->volume, voice->panning);
+  }
+
+  if ((channel.updateFlags & UPDATE_PANNING) != 0) {
+    // The envelope's swing (-32..32) is scaled by a whole factor 0..4 that shrinks toward
+    // the edges: the division by 32 truncates before the product (pan 100: factor 3).
+    const std::int64_t pan = channel.pan;
+    const std::int64_t swingFactor = (128 - std::llabs(pan - 128)) / 32;
+    const std::int64_t finalPanning =
+        std::clamp<std::int64_t>(pan + swingFactor * (channel.panEnvLevel - 32), 0, 255);
+    voice->panning = static_cast<std::int32_t>(finalPanning);
+    voice->leftGain = panGain(voice->volume, 255 - finalPanning);
+    voice->rightGain = panGain(voice->volume, finalPanning);
+  }
+
+  if ((channel.updateFlags & UPDATE_FREQUENCY) != 0) {
+    std::int64_t frequency;
+    if ((song.flags & 1) != 0) {
+      // Linear table: 768 units per octave above C-4; a positive periodDelta raises the pitch.
+      const std::int64_t units = LINEAR_BASE_PERIOD - static_cast<std::int64_t>(channel.period) +
+                                 channel.periodDelta;
+      frequency = roundToInt(LINEAR_BASE_FREQUENCY *
+                             std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
+    } else {
+      // Amiga table: a period divides the clock, truncating (1712 gives 8362 Hz).
+      frequency = AMIGA_FREQUENCY_DIVIDEND / periodSum;
+    }
+    frequency = std::clamp<std::int64_t>(frequency, MIN_FREQUENCY, MAX_FREQUENCY);
+    // The step f / 44100 in 32.32 fixed point: whole frames, then the remainder scaled by
+    // 2^32 in 64 bits and truncated.
+    const auto hertz = static_cast<std::uint64_t>(frequency);
+    voice->stepInt = static_cast<std::uint32_t>(hertz / OUTPUT_RATE);
+    voice->stepFrac = static_cast<std::uint32_t>(((hertz % OUTPUT_RATE) << 32) / OUTPUT_RATE);
+  }
+
+  if ((channel.updateFlags & UPDATE_REWIND) != 0) {
+    // A sample offset past the loop end: play on from the start of the sample already held.
+    voice->positionInt = 0;
+    voice->positionFrac = 0;
+    voice->startOffset = 0;
+  }
+}
