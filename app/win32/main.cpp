@@ -1,0 +1,62 @@
+// The Win32 front end: WinMain, the dialog procedure and the FrontEnd operations over the
+// dialog manager. Pairs with level_editor.rc; the dialog's logic lives in app/dialog.cpp.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/dialog.h"
+#include "app/frontend.h"
+#include "app/resource.h"
+
+namespace {
+
+HINSTANCE programInstance = nullptr;  // the module given to WinMain; the icon is loaded from it
+
+HWND windowOf(DialogHandle dialog) { return static_cast<HWND>(dialog); }
+
+void getItemText(DialogHandle dialog, int id, char* buffer, int bufferBytes) {
+  GetDlgItemTextA(windowOf(dialog), id, buffer, bufferBytes);
+}
+
+bool getItemInt(DialogHandle dialog, int id, std::int32_t* value) {
+  BOOL translated = FALSE;
+  // Signed mode: the UINT carries the int's two's-complement bits.
+  const UINT bits = GetDlgItemInt(windowOf(dialog), id, &translated, TRUE);
+  *value = static_cast<std::int32_t>(bits);
+  return translated != FALSE;
+}
+
+void addListEntry(DialogHandle dialog, int id, const char* text) {
+  SendMessageA(GetDlgItem(windowOf(dialog), id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void setDialogIcon(DialogHandle dialog) {
+  HICON icon = LoadIconA(programInstance, MAKEINTRESOURCEA(IDI_MAIN));
+  if (icon != nullptr)
+    SendMessageA(windowOf(dialog), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+}
+
+void messageBox(DialogHandle owner, const char* text, const char* caption) {
+  MessageBoxA(windowOf(owner), text, caption, MB_OK);
+}
+
+void endDialog(DialogHandle dialog, int result) { EndDialog(windowOf(dialog), result); }
+
+void exitProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+const FrontEnd win32FrontEnd = {getItemText, getItemInt,  addListEntry, setDialogIcon,
+                                messageBox,  endDialog,   exitProcess};
+
+INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return static_cast<INT_PTR>(dispatchDialogMessage(dialog, message, wParam, lParam));
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  programInstance = instance;
+  setFrontEnd(&win32FrontEnd);
+  // The exit code is 0 on every path, also if the template could not be loaded (-1).
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, dialogProc, 0);
+  return 0;
+}
