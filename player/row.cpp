@@ -441,10 +441,7 @@ void processChannelRow(Channel& channel, const NoteCell& cell) {
                  instrument.panningEnvelope, UPDATE_PANNING);
   }
   // Every first tick while the key is off, not only on the key-off row.
-  if (channel.keyOff) {
-    stepFadeout(channel, instrument);
-    channel.updateFlags |= UPDATE_VOLUME;
-  }
+  if (channel.keyOff) stepFadeout(channel, instrument);
 
   firstTickEffect(channel, selection, cell, before);
 

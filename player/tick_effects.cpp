@@ -252,10 +252,7 @@ void channelTick(Channel& channel, const NoteCell& cell) {
                  channel.panEnvLevel, channel.panEnvStep, channel.panEnvDone,
                  instrument.panningEnvelope, UPDATE_PANNING);
   }
-  if (channel.keyOff) {
-    stepFadeout(channel, instrument);
-    channel.updateFlags |= UPDATE_VOLUME;
-  }
+  if (channel.keyOff) stepFadeout(channel, instrument);
 
   // Before the effect, so an effect that sets periodDelta replaces a volume-column vibrato.
   volumeColumnTick(channel, cell.volume);
