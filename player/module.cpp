@@ -1,1 +1,326 @@
-// placeholder
+// The module loader: unpacks an XM image into the song, pattern, instrument and sample records
+// of module.h, and releases them. Refusal texts and the allocation hook are in module_load.h.
+//
+// Index
+//   [SECTION] Records
+//   [SECTION] Bounds-checked image view
+//   [SECTION] Header and patterns
+//   [SECTION] Instruments and samples
+//   [SECTION] Load and release
+#include "player/module.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "player/module_load.h"
+
+// The Song is filled by copying its 272 bytes out of the image.
+static_assert(std::endian::native == std::endian::little, "Song is copied as little-endian bytes");
+
+//-----------------------------------------------------------------------------
+// [SECTION] Records
+//-----------------------------------------------------------------------------
+
+Song song;
+Pattern patterns[MAX_PATTERNS];
+Instrument instruments[MAX_INSTRUMENTS];
+Instrument emptyInstrument;
+Sample emptySample;
+
+namespace {
+void* systemCalloc(std::size_t count, std::size_t bytes) { return std::calloc(count, bytes); }
+}  // namespace
+
+void* (*moduleCalloc)(std::size_t count, std::size_t bytes) = systemCalloc;
+
+namespace {
+
+//-----------------------------------------------------------------------------
+// [SECTION] Bounds-checked image view
+//-----------------------------------------------------------------------------
+
+// Offsets are 64-bit so that a position plus a 32-bit size from the file cannot wrap. Every
+// read is preceded by a holds() over the span it reads; the readers themselves trust it.
+struct ImageView {
+  const std::uint8_t* bytes;
+  std::uint64_t byteCount;
+
+  bool holds(std::uint64_t offset, std::uint64_t count) const {
+    return offset <= byteCount && count <= byteCount - offset;
+  }
+  std::uint8_t u8(std::uint64_t offset) const { return bytes[offset]; }
+  std::uint16_t u16(std::uint64_t offset) const {
+    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+  }
+  std::uint32_t u32(std::uint64_t offset) const {
+    return static_cast<std::uint32_t>(u16(offset)) | static_cast<std::uint32_t>(u16(offset + 2)) << 16;
+  }
+};
+
+constexpr std::uint64_t SONG_OFFSET = 64;
+constexpr std::uint64_t FILE_HEADER_BYTES = SONG_OFFSET + sizeof(Song);  // 336
+constexpr std::uint64_t PATTERN_HEADER_BYTES = 9;       // whatever its length field says
+constexpr std::uint64_t EMPTY_INSTRUMENT_FIELDS_BYTES = 29;  // size, name, type, sample count
+constexpr std::uint64_t INSTRUMENT_FIELDS_BYTES = 241;  // up to and including the fade-out
+constexpr std::uint64_t SAMPLE_HEADER_BYTES = 40;       // whatever the instrument says
+
+//-----------------------------------------------------------------------------
+// [SECTION] Header and patterns
+//-----------------------------------------------------------------------------
+
+const char* readSong(const ImageView& image, std::uint64_t& position) {
+  if (!image.bytes || !image.holds(0, FILE_HEADER_BYTES)) return LOAD_ENDS_IN_HEADER;
+  Song header;
+  std::memcpy(&header, image.bytes + SONG_OFFSET, sizeof header);
+  if (header.channelCount > MAX_CHANNELS) return LOAD_TOO_MANY_CHANNELS;
+  if (header.patternCount > MAX_PATTERNS) return LOAD_TOO_MANY_PATTERNS;
+  if (header.instrumentCount > MAX_INSTRUMENTS) return LOAD_TOO_MANY_INSTRUMENTS;
+  if (header.songLength == 0 || header.songLength > MAX_ORDERS) return LOAD_BAD_SONG_LENGTH;
+  if (header.defaultBpm == 0) return LOAD_ZERO_BPM;
+  // The sequencer restarts at this order when the song runs off its end; one that does not
+  // exist restarts the song from the top.
+  if (header.restartPosition >= header.songLength) header.restartPosition = 0;
+  song = header;
+  position = 60 + static_cast<std::uint64_t>(image.u32(60));
+  return nullptr;
+}
+
+// One cell at position: a mask byte (bit 7 set) and the fields it announces, or five plain
+// bytes whose first is the note.
+bool readCell(const ImageView& image, std::uint64_t& position, NoteCell& cell) {
+  if (!image.holds(position, 1)) return false;
+  const std::uint8_t first = image.u8(position++);
+  std::uint8_t fields[5] = {};
+  if (first & 0x80) {
+    for (int i = 0; i < 5; ++i) {
+      if (!(first & (1u << i))) continue;
+      if (!image.holds(position, 1)) return false;
+      fields[i] = image.u8(position++);
+    }
+  } else {
+    if (!image.holds(position, 4)) return false;
+    fields[0] = first;
+    for (int i = 1; i < 5; ++i) fields[i] = image.u8(position++);
+  }
+  cell = {fields[0], fields[1], fields[2], fields[3], fields[4]};
+  if (cell.note == 97) cell.note = NOTE_KEY_OFF;
+  return true;
+}
+
+const char* readPatterns(const ImageView& image, std::uint64_t& position) {
+  for (int p = 0; p < song.patternCount; ++p) {
+    if (!image.holds(position, PATTERN_HEADER_BYTES)) return LOAD_ENDS_IN_PATTERN;
+    const std::uint16_t rowCount = image.u16(position + 5);
+    const std::uint16_t packedBytes = image.u16(position + 7);
+    position += PATTERN_HEADER_BYTES;
+    patterns[p].rowCount = rowCount;
+    const std::size_t cellCount = static_cast<std::size_t>(rowCount) * song.channelCount;
+    // A pattern without cells (0 rows or 0 channels) keeps null cells, like a pattern number
+    // beyond patternCount, so no reader can take row 0 of it for a row that exists.
+    if (cellCount == 0) continue;
+    // Every packed cell takes at least one byte: refuse before allocating for cells that
+    // cannot be there.
+    if (packedBytes != 0 && !image.holds(position, cellCount)) return LOAD_ENDS_IN_PATTERN;
+    NoteCell* cells = static_cast<NoteCell*>(moduleCalloc(cellCount, sizeof(NoteCell)));
+    if (!cells) return LOAD_OUT_OF_MEMORY;
+    patterns[p].cells = cells;
+    if (packedBytes == 0) continue;  // all cells empty, no data follows
+    for (std::size_t c = 0; c < cellCount; ++c)
+      if (!readCell(image, position, cells[c])) return LOAD_ENDS_IN_PATTERN;
+  }
+  return nullptr;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Instruments and samples
+//-----------------------------------------------------------------------------
+
+// points at `offset`: 12 x (u16 tick, u16 value).
+void readEnvelopePoints(const ImageView& image, std::uint64_t offset, Envelope& envelope) {
+  for (int i = 0; i < MAX_ENVELOPE_POINTS; ++i)
+    envelope.points[i] = {image.u16(offset + 4 * i), image.u16(offset + 4 * i + 2)};
+}
+
+// The fields at their fixed offsets from h, whatever the header size says.
+const char* readInstrumentFields(const ImageView& image, std::uint64_t h, Instrument& instrument) {
+  if (!image.holds(h, INSTRUMENT_FIELDS_BYTES)) return LOAD_ENDS_IN_INSTRUMENT;
+  std::memcpy(instrument.sampleMap, image.bytes + h + 33, NOTE_MAP_SIZE);
+  Envelope& volume = instrument.volumeEnvelope;
+  Envelope& panning = instrument.panningEnvelope;
+  readEnvelopePoints(image, h + 129, volume);
+  readEnvelopePoints(image, h + 177, panning);
+  volume.pointCount = image.u8(h + 225);
+  panning.pointCount = image.u8(h + 226);
+  if (volume.pointCount > MAX_ENVELOPE_POINTS || panning.pointCount > MAX_ENVELOPE_POINTS)
+    return LOAD_TOO_MANY_POINTS;
+  volume.sustainPoint = image.u8(h + 227);
+  volume.loopStartPoint = image.u8(h + 228);
+  volume.loopEndPoint = image.u8(h + 229);
+  panning.sustainPoint = image.u8(h + 230);
+  panning.loopStartPoint = image.u8(h + 231);
+  panning.loopEndPoint = image.u8(h + 232);
+  volume.flags = image.u8(h + 233);
+  panning.flags = image.u8(h + 234);
+  instrument.vibratoType = image.u8(h + 235);
+  instrument.vibratoSweep = image.u8(h + 236);
+  instrument.vibratoDepth = image.u8(h + 237);
+  instrument.vibratoRate = image.u8(h + 238);
+  // Doubled in 16 bits: a file value of 32768 or more loses its top bit (40000 gives 14464).
+  instrument.fadeout = static_cast<std::uint16_t>(image.u16(h + 239) * 2);
+  if (volume.pointCount < 2) volume.flags = 0;
+  if (panning.pointCount < 2) panning.flags = 0;
+  return nullptr;
+}
+
+// The 40-byte header at `offset`, converted from byte counts to frames.
+void readSampleHeader(const ImageView& image, std::uint64_t offset, Sample& sample) {
+  sample.length = image.u32(offset);
+  sample.loopStart = image.u32(offset + 4);
+  sample.loopLength = image.u32(offset + 8);
+  sample.volume = image.u8(offset + 12);
+  sample.finetune = static_cast<std::int8_t>(image.u8(offset + 13));
+  const std::uint8_t type = image.u8(offset + 14);
+  sample.panning = image.u8(offset + 15);
+  sample.relativeNote = static_cast<std::int8_t>(image.u8(offset + 16));
+
+  sample.loopKind = LOOP_NONE;
+  sample.bits = 8;
+  if (type & 0x01) sample.loopKind = LOOP_FORWARD;
+  if (type & 0x02) sample.loopKind = LOOP_PINGPONG;  // so type 3 is ping-pong too
+  if (sample.loopKind == LOOP_NONE) {
+    sample.loopStart = 0;
+    sample.loopLength = sample.length;
+  }
+  if (type & 0x10) {
+    // Byte counts to 16-bit frames; an odd count rounds down.
+    sample.length >>= 1;
+    sample.loopStart >>= 1;
+    sample.loopLength >>= 1;
+    sample.bits = 16;
+  }
+  // A loop that ends past the sample is cut at its end: the start is clamped to the length,
+  // then the loop to what is left (length 100, start 90, loop 20 gives a loop of 90..99).
+  sample.loopStart = std::min(sample.loopStart, sample.length);
+  sample.loopLength = std::min(sample.loopLength, sample.length - sample.loopStart);
+  if (sample.loopLength == 0) {
+    sample.loopStart = 0;
+    sample.loopLength = sample.length;
+    sample.loopKind = LOOP_NONE;
+  }
+}
+
+// Widens and delta-decodes `sample.length` frames at `offset` into sample.data (length + 8
+// frames, zero-filled), then writes the loop's guard frame. Sums wrap modulo 65536, so an
+// 8-bit delta lands in the high byte: deltas 10, 246 give 2560, 0.
+void decodeSampleData(const ImageView& image, std::uint64_t offset, Sample& sample) {
+  std::uint16_t value = 0;
+  if (sample.bits == 8) {
+    for (std::uint32_t n = 0; n < sample.length; ++n) {
+      value = static_cast<std::uint16_t>(value + (image.u8(offset + n) << 8));
+      sample.data[n] = static_cast<std::int16_t>(value);
+    }
+    sample.bits = 16;
+  } else {
+    for (std::uint32_t n = 0; n < sample.length; ++n) {
+      value = static_cast<std::uint16_t>(value + image.u16(offset + 2 * std::uint64_t{n}));
+      sample.data[n] = static_cast<std::int16_t>(value);
+    }
+  }
+  const std::uint32_t loopEnd = sample.loopStart + sample.loopLength;  // <= length
+  if (sample.loopKind == LOOP_PINGPONG) sample.data[loopEnd] = sample.data[loopEnd - 1];
+  if (sample.loopKind == LOOP_FORWARD) sample.data[loopEnd] = sample.data[sample.loopStart];
+}
+
+const char* readInstrument(const ImageView& image, std::uint64_t& position, Instrument& instrument) {
+  const std::uint64_t h = position;
+  if (!image.holds(h, EMPTY_INSTRUMENT_FIELDS_BYTES)) return LOAD_ENDS_IN_INSTRUMENT;
+  const std::uint16_t sampleCount = image.u16(h + 27);
+  const std::uint64_t next = h + image.u32(h);
+  if (sampleCount == 0) {
+    std::fill(std::begin(instrument.samples), std::end(instrument.samples), &emptySample);
+    position = next;
+    return nullptr;
+  }
+  if (sampleCount > MAX_SAMPLES_PER_INSTRUMENT) return LOAD_TOO_MANY_SAMPLES;
+  if (const char* refusal = readInstrumentFields(image, h, instrument)) return refusal;
+
+  position = next;
+  if (!image.holds(position, SAMPLE_HEADER_BYTES * sampleCount)) return LOAD_ENDS_IN_SAMPLE_HEADER;
+  // Bytes of data each sample takes in the image, as its header says. For 16-bit data this
+  // is the byte count before halving, so an odd count still moves to the next sample's data.
+  std::uint32_t dataBytes[MAX_SAMPLES_PER_INSTRUMENT] = {};
+  for (int k = 0; k < sampleCount; ++k) {
+    Sample* sample = static_cast<Sample*>(moduleCalloc(1, sizeof(Sample)));
+    if (!sample) return LOAD_OUT_OF_MEMORY;
+    instrument.samples[k] = sample;
+    instrument.sampleCount = static_cast<std::uint16_t>(k + 1);  // what a release must free
+    dataBytes[k] = image.u32(position);
+    readSampleHeader(image, position, *sample);
+    position += SAMPLE_HEADER_BYTES;
+  }
+  std::fill(instrument.samples + sampleCount, std::end(instrument.samples), &emptySample);
+
+  for (int k = 0; k < sampleCount; ++k) {
+    Sample& sample = *instrument.samples[k];
+    if (!image.holds(position, dataBytes[k])) return LOAD_ENDS_IN_SAMPLE_DATA;
+    if (sample.length != 0) {
+      sample.data = static_cast<std::int16_t*>(
+          moduleCalloc(std::size_t{sample.length} + SAMPLE_PAD_FRAMES, sizeof(std::int16_t)));
+      if (!sample.data) return LOAD_OUT_OF_MEMORY;
+      decodeSampleData(image, position, sample);
+    }
+    position += dataBytes[k];
+  }
+  return nullptr;
+}
+
+const char* readInstruments(const ImageView& image, std::uint64_t& position) {
+  for (int i = 0; i < song.instrumentCount; ++i)
+    if (const char* refusal = readInstrument(image, position, instruments[i])) return refusal;
+  return nullptr;
+}
+
+}  // namespace
+
+//-----------------------------------------------------------------------------
+// [SECTION] Load and release
+//-----------------------------------------------------------------------------
+
+const char* loadModule(const std::uint8_t* image, std::size_t imageBytes) {
+  releaseModule();
+  // The set-finetune effect may have written into these during the last run.
+  emptyInstrument = {};
+  emptySample = {};
+
+  const ImageView view{image, imageBytes};
+  std::uint64_t position = 0;
+  const char* refusal = readSong(view, position);
+  if (!refusal) refusal = readPatterns(view, position);
+  if (!refusal) refusal = readInstruments(view, position);
+  if (refusal) releaseModule();
+  return refusal;
+}
+
+void releaseModule() {
+  const int instrumentCount = std::min<int>(song.instrumentCount, MAX_INSTRUMENTS);
+  for (int i = 0; i < instrumentCount; ++i) {
+    Instrument& instrument = instruments[i];
+    const int sampleCount = std::min<int>(instrument.sampleCount, MAX_SAMPLES_PER_INSTRUMENT);
+    for (int k = 0; k < sampleCount; ++k) {
+      Sample* sample = instrument.samples[k];
+      if (!sample || sample == &emptySample) continue;
+      std::free(sample->data);
+      std::free(sample);
+    }
+  }
+  const int patternCount = std::min<int>(song.patternCount, MAX_PATTERNS);
+  for (int p = 0; p < patternCount; ++p) std::free(patterns[p].cells);
+
+  // Cleared so that a second release, or a load after it, finds nothing to free twice.
+  std::fill(std::begin(instruments), std::end(instruments), Instrument{});
+  std::fill(std::begin(patterns), std::end(patterns), Pattern{});
+  song = {};
+}
