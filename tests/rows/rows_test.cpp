@@ -308,8 +308,9 @@ TEST_F(RowsTest, NoteDelay) {
 TEST_F(RowsTest, SetEnvelopePosition) {
   struct Case { const char* name; std::uint8_t instrument, position; std::int32_t levels[2]; };
   const Case cases[] = {
-      // Step (16 - 64) x 65536 / 10 = -314572; 64 x 65536 + 5 x step = 40.0 in 16.16.
-      {"inside a segment", ENDS_HIGH, 5, {40, 35}},
+      // Step (16 - 64) x 65536 / 10 = -314572; 64 x 65536 + 3 x step is 49.6 in 16.16,
+      // taken as 49; one step later 44.8, taken as 44.
+      {"inside a segment", ENDS_HIGH, 3, {49, 44}},
       {"past the last point", ENDS_HIGH, 0x20, {16, 16}},
       {"envelope off", PLAIN, 5, {64, 64}},
   };
@@ -526,14 +527,15 @@ TEST_F(RowsTest, RowLengthFollowsSpeedTempoAndDelay) {
 }
 
 TEST_F(RowsTest, SongLoopsAndSkipsMissingPatterns) {
+  // Patterns 0 and 1 have 64 rows; pattern 7 does not exist. Rows 62 and 63 of the last
+  // order in play, then the next two rows.
   struct Case { const char* name; std::vector<std::uint8_t> orders; std::uint16_t restart;
-                std::vector<RowStart> expected; };
-  const std::vector<RowStart> oneOrder = {{0, 62, 0}, {0, 63, 0}, {0, 0, 0}, {0, 1, 0}};
+                std::int32_t skipRows; std::vector<RowStart> expected; };
   const Case cases[] = {
-      {"one order of 64 rows", {0}, 0, oneOrder},
-      {"off the last order to the restart position", {0, 1, 0}, 1,
+      {"one order of 64 rows", {0}, 0, 62, {{0, 62, 0}, {0, 63, 0}, {0, 0, 0}, {0, 1, 0}}},
+      {"off the last order to the restart position", {0, 1, 0}, 1, 2 * 64 + 62,
        {{2, 62, 0}, {2, 63, 0}, {1, 0, 0}, {1, 1, 0}}},
-      {"missing pattern: one empty row", {0, 7, 0}, 0,
+      {"missing pattern: one empty row", {0, 7, 0}, 0, 62,
        {{0, 62, 0}, {0, 63, 0}, {1, 0, 0}, {2, 0, 0}}},
   };
   for (const Case& c : cases) {
@@ -542,11 +544,10 @@ TEST_F(RowsTest, SongLoopsAndSkipsMissingPatterns) {
     m.patterns.push_back(xmPattern(m, 64));
     m.orders = c.orders;
     m.restartPosition = c.restart;
-    at(m, 1, 0, 0) = {C4, PLAIN};
+    at(m, 2, 0, 0) = {C4, PLAIN};
     at(m, 63, 0, 0) = {0, 0, 0, fx::VOLUME_SLIDE, 0x01};
     start(m);
-    const int skip = c.orders.size() == 3 && c.orders[1] == 1 ? 64 * 2 + 62 : 62;
-    rowStarts(skip * 6);
+    rowStarts(c.skipRows * 6);
     const std::int32_t volume = channels[0].volume;
     const std::vector<RowStart> s = rowStarts(4 * 6);
     ASSERT_EQ(s.size(), c.expected.size());
@@ -554,10 +555,8 @@ TEST_F(RowsTest, SongLoopsAndSkipsMissingPatterns) {
       EXPECT_EQ(s[i].order, c.expected[i].order) << i;
       EXPECT_EQ(s[i].row, c.expected[i].row) << i;
     }
-    if (c.orders[1] == 7) {
-      // The A01 of row 63 slid on its five later ticks, not on the empty row's.
-      EXPECT_EQ(channels[0].volume, volume - 5);
-    }
+    // The A01 of row 63 slid on its five later ticks only, not on the empty row's.
+    EXPECT_EQ(channels[0].volume, volume - 5);
     releaseModule();
   }
 }
