@@ -1,0 +1,129 @@
+// The ring, the float buffer, the block fill and the playback thread's body. Pairs with
+// output.h; the device and the thread come from device.h.
+#include "audio/output.h"
+
+#include <bit>
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/device.h"
+#include "player/mixer.h"
+#include "player/player.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "the ring holds little-endian samples and is written as native int16");
+
+std::uint8_t* waveRing = nullptr;
+void* mixBufferRaw = nullptr;
+float* mixBuffer = nullptr;
+WaveHeader waveHeader = {};
+const AudioDevice* waveDevice = nullptr;
+std::int32_t writeBlock = 0;
+std::atomic<std::int32_t> playbackRunning{0};
+std::atomic<std::int32_t> threadAlive{0};
+std::atomic<std::uint32_t> blocksPublished{0};
+const ThreadOps* threadOps = nullptr;
+
+namespace {
+
+void* (*allocateZeroedBytes)(std::size_t bytes) = nullptr;
+
+void* allocateZeroed(std::size_t bytes) {
+  return allocateZeroedBytes != nullptr ? allocateZeroedBytes(bytes) : std::calloc(bytes, 1);
+}
+
+}  // namespace
+
+void useAudioAllocator(void* (*allocate)(std::size_t bytes)) { allocateZeroedBytes = allocate; }
+
+bool allocateRing() {
+  waveRing = static_cast<std::uint8_t*>(allocateZeroed(RING_BYTES));
+  return waveRing != nullptr;
+}
+
+bool allocateMixBuffer() {
+  mixBufferRaw = allocateZeroed(MIX_BUFFER_BYTES);
+  if (mixBufferRaw == nullptr) return false;
+  const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(mixBufferRaw);
+  const std::uintptr_t aligned = (raw + (MIX_BUFFER_ALIGNMENT - 1)) & ~std::uintptr_t{MIX_BUFFER_ALIGNMENT - 1};
+  mixBuffer = reinterpret_cast<float*>(aligned);
+  return true;
+}
+
+void releaseMixBuffer() {
+  std::free(mixBufferRaw);
+  mixBufferRaw = nullptr;
+  mixBuffer = nullptr;
+}
+
+void releaseRing() {
+  std::free(waveRing);
+  waveRing = nullptr;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Block fill
+//-----------------------------------------------------------------------------
+
+void floatToPcm16(std::int16_t* destination, const float* source, std::uint32_t sampleCount) {
+  for (std::uint32_t i = 0; i < sampleCount; ++i) {
+    std::int32_t value = roundToInt(static_cast<double>(source[i]));
+    if (value > 32767) value = 32767;
+    if (value < -32768) value = -32768;
+    destination[i] = static_cast<std::int16_t>(value);
+  }
+}
+
+void fillBlock() {
+  assert(waveRing != nullptr && mixBuffer != nullptr && "fillBlock needs the ring and the float buffer");
+  const std::uint32_t block = static_cast<std::uint32_t>(writeBlock);
+  float* frames = mixBuffer + block * BLOCK_SAMPLES;
+  std::memset(frames, 0, BLOCK_SAMPLES * sizeof(float));
+
+  // Unsigned, so that a stretch can never be negative; done + framesLeft never exceeds
+  // BLOCK_FRAMES, so the limit below is written as a difference that cannot wrap.
+  std::uint32_t tickFramesLeft = static_cast<std::uint32_t>(player.tickSamplesLeft);
+  std::uint32_t framesDone = 0;
+  do {
+    if (tickFramesLeft == 0) {
+      playerTick();
+      tickFramesLeft = static_cast<std::uint32_t>(player.samplesPerTick);
+      assert(tickFramesLeft != 0 && "a tick of 0 frames would never let the block end");
+    }
+    std::uint32_t stretchFrames = tickFramesLeft;
+    if (stretchFrames > BLOCK_FRAMES - framesDone) stretchFrames = BLOCK_FRAMES - framesDone;
+    mixVoices(frames + framesDone * 2, stretchFrames);
+    framesDone += stretchFrames;
+    tickFramesLeft -= stretchFrames;
+  } while (framesDone < BLOCK_FRAMES);
+  player.tickSamplesLeft = static_cast<std::int32_t>(tickFramesLeft);
+
+  floatToPcm16(reinterpret_cast<std::int16_t*>(waveRing + block * BLOCK_BYTES), frames, BLOCK_SAMPLES);
+  writeBlock = static_cast<std::int32_t>(block + 1 >= RING_BLOCKS ? 0 : block + 1);
+  blocksPublished.fetch_add(1, std::memory_order_release);
+}
+
+std::uint32_t blockAtBytePosition(std::uint64_t bytesPlayed) {
+  return static_cast<std::uint32_t>(((bytesPlayed / FRAME_BYTES) % RING_FRAMES) / BLOCK_FRAMES);
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Playback thread
+//-----------------------------------------------------------------------------
+
+std::uint32_t playbackThreadProc(void*) {
+  threadAlive.store(1);
+  while (playbackRunning.load() != 0) {
+    std::uint64_t bytesPlayed = 0;
+    if (waveDevice->position(&bytesPlayed)) {
+      // Computed once per pass: the block being played is never written, so the writer stops
+      // at the block before it, about 1.98 s ahead of what is heard.
+      const std::int32_t playingBlock = static_cast<std::int32_t>(blockAtBytePosition(bytesPlayed));
+      while (writeBlock != playingBlock) fillBlock();
+    }
+    threadOps->sleepPollInterval();
+  }
+  threadAlive.store(0);
+  return 0;
+}
