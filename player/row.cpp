@@ -315,7 +315,7 @@ void firstTickEffect(Channel& channel, const ChannelSelection& selection, const 
         // plays on with the sample it has.
         clearFlags(channel, UPDATE_TRIGGER);
         channel.updateFlags |= UPDATE_REWIND;
-      } else {
+      } else if (channel.voice != nullptr) {
         // Waits on the voice for its next trigger, on this row or a later one.
         channel.voice->startOffset = offset;
       }

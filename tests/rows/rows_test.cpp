@@ -8,10 +8,6 @@
 namespace rows {
 namespace {
 
-// Instrument PLAIN's sample volume 40 at full envelope, fade-out and global volume:
-// 40 x 64 x 65536 x 64 x 255 / 2^35 = 79.6875.
-constexpr std::int32_t PLAIN_VOICE_VOLUME = 80;
-
 //-----------------------------------------------------------------------------
 // Periods
 //-----------------------------------------------------------------------------
@@ -193,32 +189,9 @@ TEST_F(RowsTest, VolumeColumnOverARow) {
   }
 }
 
-TEST_F(RowsTest, PanningSlidesClampOnlyWhereTheEffectDoes) {
-  XmModule m = testSong();
-  at(m, 0) = {C4, PLAIN, 0, fx::SET_PANNING, 10};
-  at(m, 1) = {0, 0, 0, fx::PANNING_SLIDE, 0x0F};
-  at(m, 2) = {0, 0, 0, fx::SET_PANNING, 2};
-  at(m, 3) = {0, 0, 0xD5};
-  start(m);
-  playThrough(1, 1);
-  EXPECT_EQ(channels[0].pan, 0);
-  playRowStart(3);
-  EXPECT_EQ(channels[0].pan, -3);
-  EXPECT_EQ(channels[0].voice->panning, 0);
-}
-
 //-----------------------------------------------------------------------------
 // First-tick effects and their memories
 //-----------------------------------------------------------------------------
-
-TEST_F(RowsTest, SetVolumeIsNotLimited) {
-  XmModule m = testSong();
-  at(m, 0) = {C4, PLAIN, 0, fx::SET_VOLUME, 0x50};
-  start(m);
-  playRowStart(0);
-  EXPECT_EQ(channels[0].volume, 80);
-  EXPECT_EQ(channels[0].voice->volume, 159);  // 80 x 255 / 128 = 159.4
-}
 
 TEST_F(RowsTest, FineSlidesReuseTheirLastParameter) {
   struct Case { const char* name; std::uint8_t effect, param; std::int32_t periodStep, volumeStep; };
@@ -268,11 +241,13 @@ TEST_F(RowsTest, SampleOffsetWaitsForTheNextTriggerAndRewindsPastTheLoop) {
 TEST_F(RowsTest, SetFinetuneChangesTheSampleForLaterNotes) {
   XmModule m = testSong(16, 2);
   at(m, 0) = {C4, PLAIN, 0, fx::EXTENDED, 0x57};
+  at(m, 0, 1) = {C4, 9, 0, fx::EXTENDED, 0x57};  // no instrument 9: plays emptySample
   at(m, 1, 1) = {C4, PLAIN};
   start(m);
   playRowStart(0);
   EXPECT_EQ(channels[0].period, 4608);
   EXPECT_EQ(instruments[0].samples[0]->finetune, 7);
+  EXPECT_EQ(emptySample.finetune, 0) << "the shared empty sample stays all zero";
   playRowStart(1);
   EXPECT_EQ(channels[1].period, 4608 - 3);
 }
@@ -370,6 +345,16 @@ TEST_F(RowsTest, EffectsTickByTick) {
        &Channel::volume, {50, 64, 64, 64, 64, 64}},
       {"retrigger mode 8", {C4, PLAIN}, {0, 0, 0, fx::MULTI_RETRIGGER, 0x81}, &Channel::volume,
        {40, 40, 40, 40, 40, 40}},
+      {"set volume C50, not limited", {C4, PLAIN}, {0, 0, 0, fx::SET_VOLUME, 0x50},
+       &Channel::volume, {80, 80, 80, 80, 80, 80}},
+      // Tremor on 2, off 2: the first tick counts too.
+      {"tremor T11", {C4, PLAIN}, {0, 0, 0, fx::TREMOR, 0x11}, &Channel::volumeDelta,
+       {0, 0, -40, -40, 0, 0}},
+      // Effect P clamps to 0..255; the volume column's slides do not.
+      {"panning slide P0F from 10", {C4, PLAIN, 0, fx::SET_PANNING, 10},
+       {0, 0, 0, fx::PANNING_SLIDE, 0x0F}, &Channel::pan, {10, 0, 0, 0, 0, 0}},
+      {"volume column D5 from 2", {C4, PLAIN, 0, fx::SET_PANNING, 2}, {0, 0, 0xD5},
+       &Channel::pan, {-3, -8, -13, -18, -23, -28}},
   };
   for (const TickCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -431,21 +416,6 @@ TEST_F(RowsTest, GlobalVolumeSlideReachesVoicesAtTheirNextVolumeUpdate) {
   EXPECT_EQ(channels[0].voice->volume, voiceVolume);
   playRowStart(2);
   EXPECT_EQ(channels[0].voice->volume, 52);  // 40 x 42 x 255 / 8192 = 52.3
-}
-
-TEST_F(RowsTest, TremorCountsAcrossRows) {
-  XmModule m = testSong();
-  at(m, 0) = {C4, PLAIN};
-  at(m, 1) = {0, 0, 0, fx::TREMOR, 0x11};
-  at(m, 2) = {0, 0, 0, fx::TREMOR, 0x00};
-  start(m);
-  const bool audible[2][6] = {{1, 1, 0, 0, 1, 1}, {0, 0, 1, 1, 0, 0}};
-  for (int row = 1; row <= 2; ++row) {
-    for (int tick = 0; tick < 6; ++tick) {
-      playThrough(row, tick);
-      EXPECT_EQ(channels[0].voice->volume != 0, audible[row - 1][tick]) << row << "/" << tick;
-    }
-  }
 }
 
 TEST_F(RowsTest, VibratoPhase) {
