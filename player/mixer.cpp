@@ -38,9 +38,9 @@ std::int32_t roundToInt(double value) {
 
 namespace {
 
-// The single-precision value nearest to 1/255 (0.003921569), widened to double: the gains of
-// 0..255 scale to floats through it.
-constexpr double ONE_OVER_255 = static_cast<double>(1.0f / 255.0f);
+// The single-precision value nearest to 1/255 (0.003921569): the gains of 0..255 scale to
+// floats through it.
+constexpr float ONE_OVER_255 = 1.0f / 255.0f;
 
 constexpr double TWO_POW_MINUS_31 = 1.0 / 2147483648.0;
 
@@ -150,12 +150,17 @@ std::uint64_t mixRamp(const std::int16_t* data, std::uint64_t position, std::uin
 // [SECTION] Segments and end handling
 //-----------------------------------------------------------------------------
 
-// Per-frame gain change for a ramp of diff whole units over RAMP_LENGTH frames. The product
-// diff x (1/255) is exact in double (at most 9 + 24 bits for any gain the voice update
-// gives) and RAMP_STEP is a power of two, so the one rounding is the store to float.
+// Per-frame gain change for a ramp of diff whole units over RAMP_LENGTH frames. Worked in
+// double, diff x (1/255) would be exact (at most 9 + 24 bits for any gain the voice update
+// gives) and RAMP_STEP is a power of two, so the one rounding is the store to float; the
+// float product below rounds the same exact value once, to the same float.
+//
+// The gains are worked in float for a second reason: GCC 12 at -O2 vectorised a
+// double -> float -> double round trip of the two current gains and dropped the float
+// rounding (1.0000000591 reached the frame loop instead of 1.0f). Float arithmetic leaves it
+// no such round trip to drop.
 float rampDelta(std::int32_t diff) {
-  return static_cast<float>(static_cast<double>(diff) * ONE_OVER_255 *
-                            static_cast<double>(RAMP_STEP));
+  return static_cast<float>(diff) * ONE_OVER_255 * RAMP_STEP;
 }
 
 // Turns a ping-pong voice that has reached its loop end (forward) or loop start (backward)
@@ -255,14 +260,14 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
       }
     }
 
-    // Gains as floats, 1.0 = 255. Both products are exact in double for any 24.8 gain below
-    // 2^29, so each float is the correctly rounded value.
-    const float targetLeft = static_cast<float>(voice.leftGain * ONE_OVER_255);
-    const float targetRight = static_cast<float>(voice.rightGain * ONE_OVER_255);
+    // Gains as floats, 1.0 = 255. Gains below 2^24 convert exactly and 1/256 is a power of
+    // two, so each float is the exact product rounded once, as if worked in double.
+    const float targetLeft = static_cast<float>(voice.leftGain) * ONE_OVER_255;
+    const float targetRight = static_cast<float>(voice.rightGain) * ONE_OVER_255;
     const float currentLeft =
-        static_cast<float>(voice.currentLeftGain * (1.0 / 256.0) * ONE_OVER_255);
+        static_cast<float>(voice.currentLeftGain) * (1.0f / 256.0f) * ONE_OVER_255;
     const float currentRight =
-        static_cast<float>(voice.currentRightGain * (1.0 / 256.0) * ONE_OVER_255);
+        static_cast<float>(voice.currentRightGain) * (1.0f / 256.0f) * ONE_OVER_255;
 
     const std::uint64_t advance = forward ? step : std::uint64_t{0} - step;
     // Can a frame of this segment read below frame 0? Forward, only if it starts there;
@@ -310,9 +315,10 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
     // A loop of 0 frames can come only from a record the loader never writes; it would
     // wrap or turn for ever, so such a voice ends like one without a loop.
     if (sample.loopKind == LOOP_FORWARD && sample.loopLength != 0) {
-      // The repeat compares signed: a pass that stopped just short of a loop end that sits
-      // at loopLength leaves positionInt at -1, which an unsigned comparison would take as
-      // 4294967295 and subtract loopLength from some 2^32 / loopLength times.
+      // The repeat compares signed. The end is found with 24 fraction bits, so a pass may
+      // stop up to about 2^-24 frame per frame short of the loop end; on a loop that starts
+      // at frame 0 the wrap then gives positionInt -1, which unsigned would read as
+      // 4294967295 and repeat the subtraction some 2^32 / loopLength times.
       std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - sample.loopLength;
       while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(loopEnd)) {
         integer -= sample.loopLength;

@@ -1,0 +1,598 @@
+// Tests of mixVoices and roundToInt: a plain frame-at-a-time model of a voice compared bit
+// for bit with the mixer over random voices and stretches, then the worked cases.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "player/mixer.h"
+#include "player/module.h"
+
+namespace {
+
+//-----------------------------------------------------------------------------
+// Samples as the loader lays them out, behind frames that no read may reach
+//-----------------------------------------------------------------------------
+
+constexpr std::size_t FRONT_FRAMES = 16;
+constexpr std::int16_t FRONT_VALUE = 12345;  // would show in the sums if a read landed there
+
+struct TestSample {
+  std::vector<std::int16_t> frames;  // FRONT_FRAMES, then length + 8
+  Sample sample{};
+};
+
+// stored holds the length frames; the guard frame and 7 zero frames follow as loaded.
+Sample* addSample(std::deque<TestSample>& store, std::uint8_t loopKind, std::uint32_t loopStart,
+                  std::uint32_t loopLength, const std::vector<std::int16_t>& stored) {
+  TestSample& t = store.emplace_back();
+  const std::uint32_t length = static_cast<std::uint32_t>(stored.size());
+  t.frames.assign(FRONT_FRAMES + length + SAMPLE_PAD_FRAMES, 0);
+  std::fill_n(t.frames.begin(), FRONT_FRAMES, FRONT_VALUE);
+  std::copy(stored.begin(), stored.end(), t.frames.begin() + FRONT_FRAMES);
+  std::int16_t* data = t.frames.data() + FRONT_FRAMES;
+  if (loopKind == LOOP_NONE) {
+    loopStart = 0;
+    loopLength = length;
+  }
+  if (loopKind == LOOP_FORWARD) data[loopStart + loopLength] = data[loopStart];
+  if (loopKind == LOOP_PINGPONG) data[loopStart + loopLength] = data[loopStart + loopLength - 1];
+  t.sample = Sample{length, loopStart, loopLength, 64, 0, 128, 0, loopKind, 16, data};
+  return &t.sample;
+}
+
+//-----------------------------------------------------------------------------
+// The model: one frame at a time, the position as two words with explicit carries
+//-----------------------------------------------------------------------------
+
+constexpr std::int64_t ONE_FRAME = std::int64_t{1} << 32;
+
+// Frames below 0 read as frame 0 (the mixer's guard for loops that start at frame 0).
+double frameAt(const Sample& s, std::int64_t index) { return s.data[index < 0 ? 0 : index]; }
+
+std::int64_t modelPosition(const Voice& v) { return v.positionInt * ONE_FRAME + v.positionFrac; }
+
+void setModelPosition(Voice& v, std::int64_t p) {
+  v.positionInt = static_cast<std::int32_t>(p >> 32);
+  v.positionFrac = static_cast<std::uint32_t>(p & 0xFFFFFFFF);
+}
+
+void modelAdvance(Voice& v) {
+  std::uint64_t frac = v.positionFrac & ~1u;
+  if (v.direction == DIRECTION_FORWARD) {
+    frac += v.stepFrac;
+    v.positionInt += static_cast<std::int32_t>(v.stepInt + (frac >> 32));
+  } else {
+    const bool borrow = frac < v.stepFrac;
+    frac = frac + (borrow ? ONE_FRAME : 0) - v.stepFrac;
+    v.positionInt -= static_cast<std::int32_t>(v.stepInt + (borrow ? 1 : 0));
+  }
+  v.positionFrac = static_cast<std::uint32_t>(frac);
+}
+
+// A double rounded to float through memory. GCC 12.2 at -O2 vectorised this model's
+// double -> float -> double round trips of the left and right gains and dropped the
+// rounding, so 255 x (1/255) reached the frames as 1.0000000591 instead of 1.0f.
+float narrow(double value) {
+  volatile float stored = static_cast<float>(value);
+  return stored;
+}
+
+void modelMixVoice(Voice& v, float* out, std::uint32_t frameCount) {
+  const double one255 = 1.0f / 255.0f;  // the float nearest 1/255, widened
+  std::uint32_t done = 0;
+  while (v.sample != nullptr && done < frameCount) {
+    const Sample& s = *v.sample;
+    const std::int64_t loopEnd = std::int64_t{s.loopStart} + s.loopLength;
+    const bool forward = v.direction == DIRECTION_FORWARD;
+
+    std::uint32_t n = frameCount - done;
+    bool ends = false;
+    const std::int64_t end = forward && v.positionInt > loopEnd ? s.length : loopEnd;
+    const std::int64_t distance = forward ? end * ONE_FRAME - modelPosition(v)
+                                          : modelPosition(v) - s.loopStart * ONE_FRAME;
+    if (distance >= 0 && distance < (std::int64_t{1} << 56)) {
+      // both to 24 fraction bits; a step that truncates to 0 counts as 24932236 x 2^-32
+      std::uint64_t step24 = ((std::uint64_t{v.stepInt} << 32 | v.stepFrac) >> 8) & 0xFFFFFFFF;
+      if (step24 == 0) step24 = 24932236 / 256;
+      const std::uint64_t d = static_cast<std::uint64_t>(distance) / 256;
+      std::uint64_t k = d / step24;
+      if (k * step24 < d) ++k;
+      if (k <= n) {
+        n = static_cast<std::uint32_t>(k);
+        ends = true;
+      }
+    }
+
+    const std::uint32_t n0 = n;
+    std::int32_t r = 0;
+    float dL = 0.0f, dR = 0.0f;
+    if (v.rampFramesLeft != 0 && v.leftGain == v.rampLeftTarget &&
+        v.rightGain == v.rampRightTarget) {
+      r = v.rampFramesLeft;
+      dL = v.leftRampDelta;
+      dR = v.rightRampDelta;
+    } else {
+      v.rampLeftTarget = v.leftGain;
+      v.rampRightTarget = v.rightGain;
+      const std::int32_t diffL = v.leftGain - static_cast<std::int32_t>(
+                                                  std::floor(v.currentLeftGain / 256.0));
+      const std::int32_t diffR = v.rightGain - static_cast<std::int32_t>(
+                                                   std::floor(v.currentRightGain / 256.0));
+      if (diffL != 0) dL = narrow(diffL * one255 * double{RAMP_STEP}), r = 128;
+      if (diffR != 0) dR = narrow(diffR * one255 * double{RAMP_STEP}), r = 128;
+      v.leftRampDelta = dL;
+      v.rightRampDelta = dR;
+    }
+    if (r > 0) {
+      v.rampFramesLeft = r;
+      n = std::min(n, static_cast<std::uint32_t>(r));
+    }
+
+    // worked in double, stored as float
+    const float gL = narrow(v.leftGain * one255);
+    const float gR = narrow(v.rightGain * one255);
+    const float cL = narrow(v.currentLeftGain * (1.0 / 256.0) * one255);
+    const float cR = narrow(v.currentRightGain * (1.0 / 256.0) * one255);
+    double rampL = cL, rampR = cR;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const double f = std::ldexp(static_cast<double>(v.positionFrac >> 1), -31);
+      const double a = frameAt(s, v.positionInt);
+      const double b = frameAt(s, std::int64_t{v.positionInt} + 1);
+      const double value = a + f * (b - a);
+      double wL = gL, wR = gR;
+      if (r > 0) {
+        wL = rampL;
+        wR = rampR;
+      } else if (n % 2 == 1 && i == n - 1) {
+        wL = cL;
+        wR = cR;
+      }
+      float* frame = out + 2 * (done + i);
+      frame[0] = static_cast<float>(static_cast<double>(frame[0]) + value * wL);
+      frame[1] = static_cast<float>(static_cast<double>(frame[1]) + value * wR);
+      if (r > 0) rampL += dL, rampR += dR;
+      modelAdvance(v);
+    }
+    if (r > 0) {
+      if (n > 0) {
+        v.currentLeftGain = static_cast<std::int32_t>(std::lrint(rampL * 255 * 256));
+        v.currentRightGain = static_cast<std::int32_t>(std::lrint(rampR * 255 * 256));
+      }
+      v.rampFramesLeft = r - static_cast<std::int32_t>(n);
+      if (v.rampFramesLeft == 0) {
+        v.leftRampDelta = v.rightRampDelta = 0.0f;
+        v.currentLeftGain = v.leftGain * 256;
+        v.currentRightGain = v.rightGain * 256;
+        if (n < n0) {
+          done += n;
+          continue;
+        }
+      }
+    }
+    if (!ends) return;
+    if (s.loopKind == LOOP_FORWARD && s.loopLength > 0) {
+      std::int64_t whole = v.positionInt - std::int64_t{s.loopLength};
+      while (whole >= loopEnd) whole -= s.loopLength;
+      v.positionInt = static_cast<std::int32_t>(whole);
+    } else if (s.loopKind == LOOP_PINGPONG && s.loopLength > 0) {
+      std::int64_t p = modelPosition(v);
+      for (;;) {
+        if (v.direction != DIRECTION_FORWARD) {
+          p = 2 * s.loopStart * ONE_FRAME - p - 1;
+          v.direction = DIRECTION_FORWARD;
+          if ((p >> 32) < loopEnd) break;
+        } else {
+          p = 2 * loopEnd * ONE_FRAME - p - 1;
+          v.direction = DIRECTION_BACKWARD;
+          if ((p >> 32) >= s.loopStart) break;
+        }
+      }
+      setModelPosition(v, p);
+    } else {
+      v.sample = nullptr;
+      v.positionInt = 0;
+      v.positionFrac = 0;
+      return;
+    }
+    done += n;
+  }
+}
+
+//-----------------------------------------------------------------------------
+// Comparison helpers
+//-----------------------------------------------------------------------------
+
+// Names the first field of the voice that differs; floats are compared by bit pattern.
+std::string voiceDifference(const Voice& a, const Voice& b) {
+#define LE_FIELD(f) \
+  if (std::memcmp(&a.f, &b.f, sizeof a.f) != 0) return #f;
+  LE_FIELD(index) LE_FIELD(volume) LE_FIELD(panning) LE_FIELD(startOffset) LE_FIELD(sample)
+  LE_FIELD(leftGain) LE_FIELD(rightGain) LE_FIELD(positionInt) LE_FIELD(positionFrac)
+  LE_FIELD(stepFrac) LE_FIELD(stepInt) LE_FIELD(direction) LE_FIELD(rampLeftTarget)
+  LE_FIELD(rampRightTarget) LE_FIELD(currentLeftGain) LE_FIELD(currentRightGain)
+  LE_FIELD(leftRampDelta) LE_FIELD(rightRampDelta) LE_FIELD(rampFramesLeft)
+#undef LE_FIELD
+  return "";
+}
+
+// Index of the first float whose bits differ, or -1.
+long firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::bit_cast<std::uint32_t>(a[i]) != std::bit_cast<std::uint32_t>(b[i])) {
+      return static_cast<long>(i);
+    }
+  }
+  return -1;
+}
+
+//-----------------------------------------------------------------------------
+// Random voices against the model
+//-----------------------------------------------------------------------------
+
+struct Rng {
+  std::mt19937_64 engine;
+  std::uint64_t below(std::uint64_t n) { return engine() % n; }
+  bool chance(int percent) { return below(100) < static_cast<std::uint64_t>(percent); }
+};
+
+std::vector<std::int16_t> randomFrames(Rng& rng, std::uint32_t count) {
+  std::vector<std::int16_t> frames(count);
+  for (auto& f : frames) {
+    f = rng.chance(10) ? (rng.chance(50) ? 32767 : -32768)
+                       : static_cast<std::int16_t>(rng.below(65536) - 32768);
+  }
+  return frames;
+}
+
+void setRandomStep(Voice& v, Rng& rng) {
+  const std::uint32_t whole = static_cast<std::uint32_t>(rng.below(8));
+  const std::uint32_t frac = static_cast<std::uint32_t>(rng.engine());
+  switch (rng.below(7)) {
+    case 0: v.stepInt = 0, v.stepFrac = 0; break;                                // zero step
+    case 1: v.stepInt = 0, v.stepFrac = 1 + frac % 255; break;                   // below 2^-24
+    case 2: v.stepInt = 1 + whole, v.stepFrac = 0; break;                        // whole frames
+    case 3: v.stepInt = whole, v.stepFrac = 0x80000000u; break;                  // halves
+    case 4: v.stepInt = whole, v.stepFrac = frac & 0xFFFFFF00u; break;           // 24 bits exact
+    case 5: v.stepInt = 0, v.stepFrac = std::max(frac, 9773437u); break;         // 100 Hz and up
+    default: v.stepInt = whole % 2, v.stepFrac = frac; break;
+  }
+}
+
+void setRandomGains(Voice& v, Rng& rng) {
+  switch (rng.below(4)) {
+    case 0: v.leftGain = v.rightGain = 0; break;
+    case 1: v.leftGain = v.currentLeftGain >> 8, v.rightGain = v.currentRightGain >> 8; break;
+    case 2: v.leftGain += 1, v.rightGain -= 1; break;
+    default:
+      v.leftGain = static_cast<std::int32_t>(rng.below(300));
+      v.rightGain = static_cast<std::int32_t>(rng.below(300));
+  }
+}
+
+// A start as the voice update makes one, now and then with a ramp already under way.
+void startRandomVoice(Voice& v, const Sample* s, Rng& rng) {
+  const std::uint32_t loopEnd = s->loopStart + s->loopLength;
+  v.sample = s;
+  v.direction = DIRECTION_FORWARD;
+  v.positionInt = static_cast<std::int32_t>(rng.below(loopEnd == 0 ? 1 : loopEnd));
+  if (rng.chance(25) && loopEnd > 0) v.positionInt = static_cast<std::int32_t>(loopEnd - 1);
+  // past the loop end (measured to the sample's end); one frame past it at least, since a
+  // forward voice between the loop end and the next frame would measure a negative distance
+  if (rng.chance(10) && s->length > loopEnd + 1 && s->loopKind != LOOP_NONE) {
+    v.positionInt = static_cast<std::int32_t>(loopEnd + 1 + rng.below(s->length - loopEnd - 1));
+  }
+  const std::uint32_t fracs[] = {0, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFF01u,
+                                 static_cast<std::uint32_t>(rng.engine())};
+  v.positionFrac = loopEnd == 0 ? 0 : fracs[rng.below(5)];  // a sample of 0 frames has no 0.5
+  if (s->loopKind == LOOP_PINGPONG && v.positionInt >= static_cast<std::int32_t>(s->loopStart) &&
+      static_cast<std::uint32_t>(v.positionInt) < loopEnd && rng.chance(50)) {
+    v.direction = rng.chance(50) ? DIRECTION_BACKWARD : 7;
+  }
+  setRandomStep(v, rng);
+  v.currentLeftGain = v.currentRightGain = 0;
+  v.rampFramesLeft = 0;
+  setRandomGains(v, rng);
+  if (rng.chance(30)) {
+    // below 0 as well, where the whole units reached round down: -100 is unit -1
+    v.currentLeftGain = static_cast<std::int32_t>(rng.below(400 * 256)) - 100 * 256;
+    v.currentRightGain = static_cast<std::int32_t>(rng.below(400 * 256)) - 100 * 256;
+    v.rampFramesLeft = static_cast<std::int32_t>(1 + rng.below(RAMP_LENGTH));
+    v.rampLeftTarget = v.leftGain;
+    v.rampRightTarget = v.rightGain;
+    v.leftRampDelta = static_cast<float>(rng.below(2001)) * 1e-5f - 0.01f;
+    v.rightRampDelta = rng.chance(50) ? 0.0f : v.leftRampDelta;
+  }
+}
+
+TEST(MixerModel, RandomVoicesMatchTheModelBitForBit) {
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    Rng rng{std::mt19937_64(seed)};
+    std::deque<TestSample> store;
+    std::vector<const Sample*> samples;
+    const std::uint32_t noLoop[] = {1, 2, 10, 700, 5000};
+    for (std::uint32_t length : noLoop) {
+      samples.push_back(addSample(store, LOOP_NONE, 0, 0, randomFrames(rng, length)));
+    }
+    struct Loop { std::uint8_t kind; std::uint32_t start, frames, length; };
+    const Loop loops[] = {{LOOP_FORWARD, 0, 1, 1},      {LOOP_FORWARD, 0, 2, 2},
+                          {LOOP_FORWARD, 3, 3, 9},      {LOOP_FORWARD, 7, 1, 20},
+                          {LOOP_FORWARD, 0, 64, 64},    {LOOP_FORWARD, 100, 900, 1500},
+                          {LOOP_PINGPONG, 0, 1, 1},     {LOOP_PINGPONG, 0, 2, 5},
+                          {LOOP_PINGPONG, 4, 3, 7},     {LOOP_PINGPONG, 0, 50, 50},
+                          {LOOP_PINGPONG, 20, 600, 900}};
+    for (const Loop& l : loops) {
+      samples.push_back(addSample(store, l.kind, l.start, l.frames, randomFrames(rng, l.length)));
+    }
+    Sample silent{};  // like emptySample: no frames, no data, loop kind 0
+    samples.push_back(&silent);
+
+    resetVoices();
+    const int sounding = 1 + static_cast<int>(rng.below(8));
+    for (int i = 0; i < sounding; ++i) {
+      Voice& v = voices[rng.below(VOICE_COUNT)];
+      startRandomVoice(v, samples[rng.below(samples.size())], rng);
+    }
+    std::vector<Voice> model(voices, voices + VOICE_COUNT);
+
+    for (int call = 0; call < 120; ++call) {
+      const std::uint32_t lengths[] = {1, 2, 3, 127, 128, 129, 883, 884};
+      const std::uint32_t frameCount = rng.chance(30)
+                                           ? lengths[rng.below(8)]
+                                           : 1 + static_cast<std::uint32_t>(rng.below(884));
+      std::vector<float> real(2 * frameCount);
+      for (float& f : real) f = rng.chance(50) ? 0.0f : static_cast<float>(rng.engine() % 80001) - 40000.25f;
+      std::vector<float> expected = real;
+
+      mixVoices(real.data(), frameCount);
+      for (Voice& v : model) modelMixVoice(v, expected.data(), frameCount);
+
+      const long at = firstDifference(real, expected);
+      ASSERT_EQ(at, -1) << "seed " << seed << ", call " << call << ", float " << at << ": "
+                        << real[at] << " against the model's " << expected[at];
+      for (int k = 0; k < VOICE_COUNT; ++k) {
+        ASSERT_EQ(voiceDifference(voices[k], model[k]), "")
+            << "seed " << seed << ", call " << call << ", voice " << k;
+      }
+
+      // What the tick processing does between two calls: new targets, new steps, new notes.
+      for (int k = 0; k < VOICE_COUNT; ++k) {
+        if (voices[k].sample == nullptr && !rng.chance(3)) continue;
+        if (rng.chance(30)) setRandomGains(voices[k], rng);
+        if (rng.chance(10)) setRandomStep(voices[k], rng);
+        if (rng.chance(5)) startRandomVoice(voices[k], samples[rng.below(samples.size())], rng);
+        model[k] = voices[k];
+      }
+    }
+  }
+}
+
+//-----------------------------------------------------------------------------
+// Worked cases
+//-----------------------------------------------------------------------------
+
+class MixerCase : public ::testing::Test {
+ protected:
+  void SetUp() override { resetVoices(); }
+
+  // A voice at the given position and step whose gains already stand at their targets.
+  Voice& steadyVoice(const Sample* s, std::int32_t gain, std::int32_t positionInt,
+                     std::uint32_t positionFrac, std::uint32_t stepInt, std::uint32_t stepFrac) {
+    Voice& v = voices[0];
+    v = Voice{};
+    v.sample = s;
+    v.direction = DIRECTION_FORWARD;
+    v.positionInt = positionInt;
+    v.positionFrac = positionFrac;
+    v.stepInt = stepInt;
+    v.stepFrac = stepFrac;
+    v.leftGain = v.rightGain = v.rampLeftTarget = v.rampRightTarget = gain;
+    v.currentLeftGain = v.currentRightGain = gain * 256;
+    return v;
+  }
+
+  std::deque<TestSample> store;
+};
+
+// frame i holds 2 i: interpolated values are exact halves, and gain 255 is the float 1.0.
+std::vector<std::int16_t> ramp(std::uint32_t length) {
+  std::vector<std::int16_t> frames(length);
+  for (std::uint32_t i = 0; i < length; ++i) frames[i] = static_cast<std::int16_t>(2 * i);
+  return frames;
+}
+
+TEST_F(MixerCase, SegmentEndsAtTheLoopEndAndReadsTheGuardFrame) {
+  const Sample* s = addSample(store, LOOP_FORWARD, 60, 50, ramp(200));  // loop end 110
+  steadyVoice(s, 255, 100, 0x80000000u, 1, 0x80000000u);
+  std::vector<float> out(2 * 9, 0.0f);
+  mixVoices(out.data(), 9);
+  // positions 100.5, 102, ..., 109.5 (between frame 109 and the guard, a copy of frame 60),
+  // then 111 wraps to 61 and 62.5
+  const float left[] = {201, 204, 207, 210, 213, 216, (218 + 120) / 2.0f, 122, 125};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(out[2 * i], left[i]) << "frame " << i;
+  EXPECT_EQ(voices[0].positionInt, 64);
+  EXPECT_EQ(voices[0].positionFrac, 0u);
+}
+
+TEST_F(MixerCase, SampleWithoutLoopStopsAtItsEnd) {
+  const Sample* s = addSample(store, LOOP_NONE, 0, 0, ramp(50));
+  steadyVoice(s, 255, 40, 0, 1, 0);
+  std::vector<float> out(2 * 100, -1.0f);
+  mixVoices(out.data(), 100);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(out[2 * i], i < 10 ? 80 + 2 * i - 1 : -1.0f) << i;
+  EXPECT_EQ(voices[0].sample, nullptr);
+  EXPECT_EQ(voices[0].positionInt, 0);
+  EXPECT_EQ(voices[0].positionFrac, 0u);
+}
+
+TEST_F(MixerCase, DistanceBelowTwoToTheMinus24IsAZeroFrameSegment) {
+  std::vector<std::int16_t> frames = ramp(12);
+  frames[3] = -1000;
+  frames[11] = 5000;
+  const Sample* forward = addSample(store, LOOP_FORWARD, 4, 8, frames);  // guard: frame 4 = 8
+  const Sample* none = addSample(store, LOOP_NONE, 0, 0, frames);
+  // The voice stands distanceUnits x 2^-32 short of frame 12; one frame at step 1. The right
+  // gain is steady at 1.0, so the right float is the interpolated value itself.
+  struct Row { const char* name; const Sample* sample; std::int64_t distanceUnits; float right; };
+  const Row rows[] = {
+      // wraps first, then mixes 3.99999994, between frames 3 and 4
+      {"forward loop, 255", forward, 255, static_cast<float>(8 - 1008 * 0x1p-24)},
+      // mixes 11.99999994, between frame 11 and the guard, then wraps
+      {"forward loop, 256", forward, 256, static_cast<float>(8 + 4992 * 0x1p-24)},
+      {"no loop, 255", none, 255, 0.0f},
+  };
+  for (const Row& row : rows) {
+    Voice& v = steadyVoice(row.sample, 255, 11,
+                           static_cast<std::uint32_t>(ONE_FRAME - row.distanceUnits), 1, 0);
+    v.currentLeftGain = 100;  // a left ramp is set up; a zero-frame segment keeps this gain
+    std::vector<float> out(2, 0.0f);
+    mixVoices(out.data(), 1);
+    EXPECT_EQ(out[1], row.right) << row.name;
+    if (row.sample == none) {
+      EXPECT_EQ(v.sample, nullptr) << row.name;
+      EXPECT_EQ(v.currentLeftGain, 100) << row.name;
+      EXPECT_EQ(v.rampFramesLeft, 128) << row.name;
+    } else {
+      EXPECT_EQ(v.positionInt, 4) << row.name;
+      EXPECT_EQ(v.positionFrac, 0xFFFFFF00u) << row.name;
+      EXPECT_EQ(v.rampFramesLeft, 127) << row.name;
+    }
+  }
+}
+
+TEST_F(MixerCase, DistancesNearTwoToThe24FramesNeedAll64Bits) {
+  std::vector<std::int16_t> frames(1000, 7);
+  Sample* s = addSample(store, LOOP_FORWARD, 0, 1000, frames);
+  const std::uint32_t loopEnds[] = {(1u << 24) - 1, 1u << 24, (1u << 24) + 1000};
+  for (std::uint32_t loopEnd : loopEnds) {
+    // the loop end lies beyond the data; no frame near it may be read
+    s->loopLength = s->length = loopEnd;
+    Voice& v = steadyVoice(s, 255, 0, 0x80000000u, 1, 0);
+    std::vector<float> out(2 * 884, 0.0f);
+    mixVoices(out.data(), 884);
+    EXPECT_EQ(v.positionInt, 884) << loopEnd;
+    EXPECT_EQ(out[2 * 883], 7.0f) << loopEnd;
+  }
+}
+
+TEST_F(MixerCase, StartedVoiceRampsFromSilenceAndAnInterruptionRampsAgain) {
+  const Sample* s = addSample(store, LOOP_FORWARD, 0, 64, std::vector<std::int16_t>(64, 1000));
+  Voice& v = steadyVoice(s, 255, 0, 0, 1, 0);
+  v.currentLeftGain = v.currentRightGain = 0;  // a start, as the voice update makes it
+  v.rampFramesLeft = 0;
+  v.rightGain = 51;
+  std::vector<float> out(2 * 300, 0.0f);
+  mixVoices(out.data(), 131);
+  EXPECT_EQ(out[0], 0.0f);
+  EXPECT_EQ(out[1], 0.0f);
+  EXPECT_NEAR(out[2 * 64], 500.0f, 0.01f);
+  EXPECT_NEAR(out[2 * 127], 1000.0f * 127 / 128, 0.01f);
+  for (int i = 128; i < 131; ++i) EXPECT_EQ(out[2 * i], 1000.0f) << i;  // the targets themselves
+  // 51 x the float nearest 1/255 is 0.20000001788f, not 0.2f; 1000 times it rounds up
+  EXPECT_EQ(out[2 * 130 + 1], 200.0000152587890625f);
+  EXPECT_EQ(v.currentLeftGain, 255 * 256);
+  EXPECT_EQ(v.leftRampDelta, 0.0f);
+
+  // a new target half-way through a ramp down starts 128 frames from the gain reached
+  v.leftGain = 0;
+  mixVoices(out.data(), 64);
+  EXPECT_EQ(v.rampFramesLeft, 64);
+  EXPECT_NEAR(v.currentLeftGain, 255 * 128, 1);
+  v.leftGain = 200;
+  mixVoices(out.data(), 1);
+  EXPECT_EQ(v.rampFramesLeft, 127);
+  // from 127 whole units reached: 73 units over 128 frames
+  EXPECT_EQ(v.leftRampDelta, static_cast<float>(73 * static_cast<double>(1.0f / 255.0f) / 128));
+  EXPECT_EQ(v.rightRampDelta, 0.0f);  // the right side stands at its target
+  mixVoices(out.data(), 127);
+  EXPECT_EQ(v.currentLeftGain, 200 * 256);
+  EXPECT_EQ(v.rampFramesLeft, 0);
+}
+
+TEST_F(MixerCase, FullScaleVoicesSumWithoutClipping) {
+  const Sample* high = addSample(store, LOOP_FORWARD, 0, 4, std::vector<std::int16_t>(4, 32767));
+  const Sample* low = addSample(store, LOOP_FORWARD, 0, 4, std::vector<std::int16_t>(4, -32768));
+  std::vector<float> out(2 * 16, 0.0f);
+  for (const Sample* s : {high, low}) {
+    for (int k : {5, 40}) {
+      voices[k] = steadyVoice(s, 255, 0, 0, 1, 0);
+      voices[k].index = k;
+    }
+    voices[0] = Voice{};
+    std::fill(out.begin(), out.end(), 0.0f);
+    mixVoices(out.data(), 16);
+    for (float f : out) EXPECT_EQ(f, s == high ? 65534.0f : -65536.0f);
+  }
+}
+
+TEST_F(MixerCase, EmptyAndIdleVoices) {
+  Voice& started = voices[3];
+  started.sample = &emptySample;  // null data: any read would fault
+  started.direction = DIRECTION_FORWARD;
+  started.leftGain = 128;
+  Voice& idle = voices[9];
+  idle = Voice{9, 64, 200, 17, nullptr, 90, 30, 55, 123, 456, 2, DIRECTION_BACKWARD,
+               90, 30, 80, 40, 0.25f, -0.5f, 77};
+  const Voice idleBefore = idle;
+  std::vector<float> out(2 * 8, 3.0f);
+  mixVoices(out.data(), 8);
+  EXPECT_EQ(started.sample, nullptr);
+  EXPECT_EQ(started.positionInt, 0);
+  EXPECT_EQ(voiceDifference(idle, idleBefore), "");
+  for (float f : out) EXPECT_EQ(f, 3.0f);
+}
+
+// Loops that start at frame 0 can leave the position a hair below it.
+TEST_F(MixerCase, PositionsJustBelowFrameZeroReadFrameZero) {
+  const Sample* pingPong = addSample(store, LOOP_PINGPONG, 0, 4, ramp(4));
+  const Sample* forward = addSample(store, LOOP_FORWARD, 0, 4, ramp(4));
+  // backward from 2.0 lands exactly on frame 0 and turns to -2^-32
+  Voice& v = steadyVoice(pingPong, 255, 2, 0, 1, 0);
+  v.direction = DIRECTION_BACKWARD;
+  std::vector<float> out(2 * 4, 0.0f);
+  mixVoices(out.data(), 4);
+  EXPECT_EQ(out[2 * 2], 0.0f);  // frame 0, not towards the frame before the block
+  EXPECT_EQ(out[2 * 3], 2.0f);
+
+  // 2^-31 short of frame 3, step 1: the frame ends 2 units short of the loop end, which the
+  // wrap takes to -1 + 0xFFFFFFFE units (and must not repeat some 2^30 times)
+  steadyVoice(forward, 255, 2, 0xFFFFFFFEu, 1, 0);
+  mixVoices(out.data(), 1);
+  EXPECT_EQ(voices[0].positionInt, -1);
+  EXPECT_EQ(voices[0].positionFrac, 0xFFFFFFFEu);
+  std::fill(out.begin(), out.end(), 0.0f);
+  mixVoices(out.data(), 2);
+  EXPECT_EQ(out[0], 0.0f);
+  EXPECT_EQ(voices[0].positionInt, 1);
+}
+
+TEST(RoundToInt, NearestWithHalvesToEvenAndSaturation) {
+  struct Row { double value; std::int32_t expected; };
+  const double inf = std::numeric_limits<double>::infinity();
+  const Row rows[] = {{127.5, 128},          {126.5, 126},          {-0.5, 0},
+                      {-1.5, -2},            {2.4999999, 2},        {-2.5000001, -3},
+                      {2147483646.5, 2147483646}, {2147483647.5, 2147483647},
+                      {-2147483648.5, -2147483647 - 1}, {1e300, 2147483647},
+                      {-inf, -2147483647 - 1}, {inf, 2147483647},
+                      {std::nan(""), 0}};
+  for (const Row& row : rows) EXPECT_EQ(roundToInt(row.value), row.expected) << row.value;
+}
+
+TEST(ResetVoices, NumbersEachVoiceWithAStepOfOne) {
+  std::memset(static_cast<void*>(voices), 0x5A, sizeof voices);
+  resetVoices();
+  for (int k = 0; k < VOICE_COUNT; ++k) {
+    Voice expected{};
+    expected.index = k;
+    expected.stepInt = 1;
+    EXPECT_EQ(voiceDifference(voices[k], expected), "") << k;
+  }
+}
+
+}  // namespace
