@@ -10,6 +10,7 @@
 //   [SECTION] First-tick effects
 //   [SECTION] processRow
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -47,6 +48,12 @@ std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune) {
   }
   const std::int32_t above = untunedAmigaPeriod(note + 1);
   return here + ((here - above) * finetune) / -128;
+}
+
+std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta) {
+  constexpr std::int64_t LIMIT = std::int64_t{1} << 24;
+  const std::int64_t sum = std::int64_t{value} + delta;
+  return static_cast<std::int32_t>(std::clamp(sum, -LIMIT, LIMIT));
 }
 
 std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune) {
@@ -134,11 +141,11 @@ void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte) {
       channel.updateFlags |= UPDATE_PANNING;
       break;
     case 0xD:  // pan stays unclamped; the voice update clamps what it derives
-      channel.pan -= y;
+      channel.pan = slideWithoutLimit(channel.pan, -y);
       channel.updateFlags |= UPDATE_PANNING;
       break;
     case 0xE:
-      channel.pan += y;
+      channel.pan = slideWithoutLimit(channel.pan, y);
       channel.updateFlags |= UPDATE_PANNING;
       break;
     case 0xF:
@@ -213,11 +220,11 @@ void firstTickExtended(Channel& channel, Sample& sample, std::uint8_t xy,
   switch (xy >> 4) {
     case fx::E_FINE_PORTA_UP:
       remember(channel.finePortaUpSpeed, y);
-      channel.period -= 4 * channel.finePortaUpSpeed;
+      channel.period = slideWithoutLimit(channel.period, -4 * channel.finePortaUpSpeed);
       break;
     case fx::E_FINE_PORTA_DOWN:
       remember(channel.finePortaDownSpeed, y);
-      channel.period += 4 * channel.finePortaDownSpeed;
+      channel.period = slideWithoutLimit(channel.period, 4 * channel.finePortaDownSpeed);
       break;
     case fx::E_VIBRATO_WAVEFORM:
       channel.waveControl = static_cast<std::uint8_t>((channel.waveControl & 0xF0) | y);
@@ -374,10 +381,10 @@ void firstTickEffect(Channel& channel, const ChannelSelection& selection, const 
       // One period unit per step, a quarter of what E1y/E2y move.
       if (x == 1) {
         remember(channel.extraFinePortaUp, y);
-        channel.period -= channel.extraFinePortaUp;
+        channel.period = slideWithoutLimit(channel.period, -channel.extraFinePortaUp);
       } else if (x == 2) {
         remember(channel.extraFinePortaDown, y);
-        channel.period += channel.extraFinePortaDown;
+        channel.period = slideWithoutLimit(channel.period, channel.extraFinePortaDown);
       }
       break;
     default:  // 0 arpeggio, K (taken as key-off earlier), and every effect without a meaning

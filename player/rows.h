@@ -34,6 +34,13 @@ std::int32_t linearPeriod(std::uint8_t realNote, std::int8_t finetune);
 // The period of realNote with finetune in the table that bit 0 of song.flags selects.
 std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune);
 
+// value + delta for the slides that have no musical limit (portamento down, the fine and
+// extra fine portamentos, the volume column's panning slides), held within +-2^24 so that a
+// slide kept up for days cannot overflow. Nothing audible changes: both tables sit at the
+// voice update's 100 Hz floor from a period of about 9500 (linear) or 143171 (Amiga) on, and
+// the voice update clamps the panning to 0..255.
+std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta);
+
 // Effect numbers as they are stored in the cells (0-9, then A = 10 ... Z = 35).
 namespace fx {
 constexpr std::uint8_t ARPEGGIO = 0x00;

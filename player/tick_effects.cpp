@@ -49,11 +49,11 @@ void volumeColumnTick(Channel& channel, std::uint8_t volumeByte) {
       advanceVibratoPhase(channel);
       break;
     case 0xD:  // unclamped; the voice update clamps the panning it derives
-      channel.pan -= v;
+      channel.pan = slideWithoutLimit(channel.pan, -v);
       channel.updateFlags |= UPDATE_PANNING;
       break;
     case 0xE:
-      channel.pan += v;
+      channel.pan = slideWithoutLimit(channel.pan, v);
       channel.updateFlags |= UPDATE_PANNING;
       break;
     case 0xF:
@@ -159,13 +159,13 @@ void effectTick(Channel& channel, const Sample& sample, const NoteCell& cell) {
     case fx::PORTA_UP:
       // Period 56 is as high as a slide up goes (about 509 kHz in the linear table, 256 kHz
       // in the Amiga one); a slide down has no limit.
-      channel.period -= 4 * channel.portaUpSpeed;
+      channel.period = slideWithoutLimit(channel.period, -4 * channel.portaUpSpeed);
       if (channel.period < 56) channel.period = 56;
       channel.periodDelta = 0;
       channel.updateFlags |= UPDATE_FREQUENCY;
       break;
     case fx::PORTA_DOWN:
-      channel.period += 4 * channel.portaDownSpeed;
+      channel.period = slideWithoutLimit(channel.period, 4 * channel.portaDownSpeed);
       channel.periodDelta = 0;
       channel.updateFlags |= UPDATE_FREQUENCY;
       break;
