@@ -1,0 +1,127 @@
+// The FLTK front end's toolkit-free parts: control text as the dialog logic reads it, and the
+// dialog-unit layout in pixels.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "app/fltk/item_text.h"
+#include "app/fltk/layout.h"
+
+namespace {
+
+std::string repeat(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+struct CopyCase {
+  const char* name;
+  std::string text;
+  int bufferBytes;
+  std::string expected;
+};
+
+TEST(CopyItemText, KeepsAtMostBufferBytesLessOneAndNeverHalfACharacter) {
+  const std::string a97 = repeat("a", 97);
+  const CopyCase cases[] = {
+      {"short name whole", "Hero123", 99, "Hero123"},
+      {"empty", "", 99, ""},
+      {"98 characters whole", repeat("a", 98), 99, repeat("a", 98)},
+      {"120 characters give their first 98", repeat("abcdefghij", 12),
+       99, repeat("abcdefghij", 9) + "abcdefgh"},
+      {"two-byte character that ends at the limit", a97.substr(1) + "\xC3\xA9", 99,
+       a97.substr(1) + "\xC3\xA9"},
+      {"two-byte character across the limit", a97 + "\xC3\xA9", 99, a97},
+      {"three-byte character across the limit", repeat("a", 96) + "\xE2\x82\xAC", 99,
+       repeat("a", 96)},
+      {"four-byte character across the limit", repeat("a", 95) + "\xF0\x9F\x98\x80", 99,
+       repeat("a", 95)},
+      {"buffer of one byte", "abc", 1, ""},
+  };
+  for (const CopyCase& c : cases) {
+    char buffer[128];
+    std::memset(buffer, 'x', sizeof buffer);
+    copyItemText(c.text.c_str(), buffer, c.bufferBytes);
+    EXPECT_EQ(std::string(buffer), c.expected) << c.name;
+    EXPECT_EQ(buffer[c.bufferBytes], 'x') << c.name << ": wrote past the buffer";
+  }
+}
+
+TEST(CopyItemText, EmptyBufferIsLeftAlone) {
+  char buffer[4] = {'x', 'x', 'x', 'x'};
+  copyItemText("abc", buffer, 0);
+  EXPECT_EQ(std::string(buffer, 4), "xxxx");
+}
+
+struct IntCase {
+  const char* text;
+  bool ok;
+  std::int32_t value;
+};
+
+TEST(ParseItemInt, ReadsSignedDecimalOrFails) {
+  const IntCase cases[] = {
+      {"1", true, 1},
+      {"12", true, 12},
+      {"  7", true, 7},
+      {"-5", true, -5},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"99999999999999999999", false, 0},
+      {"", false, 0},  // nothing selected
+      {"-", false, 0},
+      {"12a", false, 0},
+      {"1 2", false, 0},
+      {"x1", false, 0},
+  };
+  for (const IntCase& c : cases) {
+    std::int32_t value = 1234;
+    EXPECT_EQ(parseItemInt(c.text, &value), c.ok) << '"' << c.text << '"';
+    EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+  }
+}
+
+TEST(DialogLayout, UnitsRoundHalvesAwayFromZero) {
+  EXPECT_EQ(dialogUnitsToPixels(1, BASE_UNIT_X_PIXELS, 4), 2);    // 1.5
+  EXPECT_EQ(dialogUnitsToPixels(3, BASE_UNIT_X_PIXELS, 4), 5);    // 4.5, not the even 4
+  EXPECT_EQ(dialogUnitsToPixels(-1, BASE_UNIT_X_PIXELS, 4), -2);  // -1.5
+  EXPECT_EQ(dialogUnitsToPixels(1, BASE_UNIT_Y_PIXELS, 8), 2);    // 1.625
+  EXPECT_EQ(dialogUnitsToPixels(3, BASE_UNIT_Y_PIXELS, 8), 5);    // 4.875
+  EXPECT_EQ(dialogUnitsToPixels(7, BASE_UNIT_Y_PIXELS, 8), 11);   // 11.375
+}
+
+struct RectCase {
+  const char* name;
+  UnitRect units;
+  PixelRect pixels;
+};
+
+TEST(DialogLayout, TemplateInPixels) {
+  // Worked by hand from the edges: e.g. the name field's bottom is 21 * 13 / 8 = 34.125 -> 34.
+  const RectCase cases[] = {
+      {"client area", DIALOG_CLIENT_UNITS, {0, 0, 243, 101}},
+      {"&Change", CHANGE_BUTTON_UNITS, {158, 63, 75, 23}},
+      {"name field", NAME_FIELD_UNITS, {78, 11, 155, 23}},
+      {"CharName:", CHAR_NAME_LABEL_UNITS, {12, 15, 56, 13}},
+      {"NewLevel:", NEW_LEVEL_LABEL_UNITS, {12, 39, 51, 13}},
+      {"level list", LEVEL_LIST_UNITS, {78, 37, 155, 23}},
+      {"Powered By", POWERED_LABEL_UNITS, {12, 67, 138, 13}},
+  };
+  for (const RectCase& c : cases) {
+    const PixelRect p = toPixels(c.units);
+    EXPECT_EQ(p.x, c.pixels.x) << c.name;
+    EXPECT_EQ(p.y, c.pixels.y) << c.name;
+    EXPECT_EQ(p.width, c.pixels.width) << c.name;
+    EXPECT_EQ(p.height, c.pixels.height) << c.name;
+    const PixelRect client = toPixels(DIALOG_CLIENT_UNITS);
+    EXPECT_LE(p.x + p.width, client.width) << c.name << " leaves the client area";
+    EXPECT_LE(p.y + p.height, client.height) << c.name << " leaves the client area";
+  }
+}
+
+}  // namespace
