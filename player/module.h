@@ -116,10 +116,12 @@ extern Sample emptySample;
 
 // Unpacks the image into the records above. Reads only inside [image, image + imageBytes).
 // Returns nullptr on success, or a static text saying why the image was refused; after a
-// refusal nothing is allocated and song is all zero, so nothing of it can be played.
+// refusal nothing is allocated and song is all zero, so nothing of it can be played. A module
+// still loaded from an earlier call is released first.
 // Called on the dialog's thread before the playback thread exists.
 const char* loadModule(const std::uint8_t* image, std::size_t imageBytes);
 
 // Releases what loadModule allocated: per instrument, the data and the record of each real
-// sample, then the cells of each pattern. Safe to call when nothing is loaded.
+// sample, then the cells of each pattern; then clears song, patterns and instruments, so a
+// second call frees nothing twice. Safe to call when nothing is loaded.
 void releaseModule();

@@ -521,4 +521,10 @@ TEST_F(Loader, ReloadAndReleaseAreSafe) {
   expectNothingLoaded();
 }
 
+TEST_F(Loader, BuiltInModuleLoads) {
+  if (builtinModuleImage.byteCount == 0) GTEST_SKIP() << "no assets/theme.xm in this build";
+  ASSERT_EQ(nullptr, loadModule(builtinModuleImage.bytes, builtinModuleImage.byteCount));
+  EXPECT_GT(song.channelCount, 0);
+}
+
 }  // namespace
