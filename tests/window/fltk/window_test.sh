@@ -193,8 +193,9 @@ case_keyboard() {
   shot dialog
   # Centred in the 1024 x 768 screen (no window manager, so no frame): (1024 - 243) / 2 and
   # (768 - 101) / 2.
-  xdotool getwindowgeometry "$dialog" | grep -q 'Position: 390,333' ||
-    fail "dialog not centred: $(xdotool getwindowgeometry "$dialog" | tr '\n' ' ')"
+  local geometry
+  geometry=$(xdotool getwindowgeometry "$dialog")
+  [[ $geometry == *"Position: 390,333"* ]] || fail "dialog not centred: $geometry"
   focus "$dialog"
 
   # Space presses the focused control: the button, so the level error shows, not a typed space.
