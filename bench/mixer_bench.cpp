@@ -72,9 +72,9 @@ void mixBlocks(benchmark::State& state) {
   const double frames = static_cast<double>(state.iterations()) * BLOCK_FRAMES;
   state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
   if (sounding > 0) {
-    // the rate of voice-frames per nanosecond, inverted
-    state.counters["ns/voice-frame"] = benchmark::Counter(
-        frames * sounding * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // seconds per voice-frame: shown with an SI prefix, n for nanoseconds
+    state.counters["s/voice-frame"] = benchmark::Counter(
+        frames * sounding, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   }
 }
 

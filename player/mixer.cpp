@@ -84,10 +84,10 @@ inline double sampleAt(const std::int16_t* data, std::uint64_t position) {
     first = first < 0 ? 0 : first;
     second = second < 0 ? 0 : second;
   }
-  const double a = data[first];
-  const double b = data[second];
+  const std::int32_t a = data[first];
+  const std::int32_t b = data[second];
   const double f = static_cast<double>(static_cast<std::uint32_t>(position) >> 1) * TWO_POW_MINUS_31;
-  return a + f * (b - a);
+  return a + f * (b - a);  // b - a in integers: exact, and one conversion fewer
 }
 
 // Each sum is formed in double and stored as float, so every frame rounds twice: the
