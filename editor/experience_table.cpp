@@ -1,1 +1,46 @@
-// placeholder
+// The experience table's reader: whitespace-separated tokens of XPHex.txt, kept as bytes.
+// Pairs with experience_table.h.
+#include "editor/experience_table.h"
+
+#include <cstdio>
+
+#include "app/frontend.h"
+
+namespace {
+
+ExperienceTable table;
+
+// Exactly the six bytes of the C locale's isspace, fixed here so that no locale can widen them.
+bool isTableWhitespace(int byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' ||
+         byte == '\r';
+}
+
+}  // namespace
+
+const ExperienceTable& experienceTable() { return table; }
+
+std::optional<std::size_t> loadExperienceTable() {
+  table.clear();
+  // Binary: a text-mode read on Windows would fold CR LF and stop at a 1A byte.
+  std::FILE* file = std::fopen("XPHex.txt", "rb");
+  if (file == nullptr) {
+    showMessage("Can not open file 'XPHex.txt'!", "Error", nullptr);
+    return std::nullopt;
+  }
+  // getc yields EOF at the end and on a read error alike, so an error ends the loop like the
+  // end of the file and the token being read is still kept.
+  int byte = std::getc(file);
+  for (;;) {
+    while (byte != EOF && isTableWhitespace(byte)) byte = std::getc(file);
+    if (byte == EOF) break;
+    std::string token;
+    while (byte != EOF && !isTableWhitespace(byte)) {
+      token.push_back(static_cast<char>(byte));
+      byte = std::getc(file);
+    }
+    table.push_back(std::move(token));
+  }
+  std::fclose(file);
+  return table.size();
+}

@@ -1,0 +1,29 @@
+// A character's file under Dataserver\userdata\ and the level change written into it. Reads
+// the experience table (experience_table.h); reports through showMessage with no owner.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Sum of the name's bytes, 'a'..'z' counted as their upper-case letter, modulo 256. Bytes from
+// 0x80 up count as themselves. The case folding touches the sum only, never the path.
+std::uint8_t characterBucket(std::string_view name);
+
+// "Dataserver\userdata\" + bucket in "%d" + "\" + name + ".dat", with backslashes and the
+// name as typed.
+std::string characterFilePath(std::string_view name);
+
+// path with each backslash turned into this platform's separator ('/' on POSIX); the form that
+// is opened and shown in the file messages.
+std::string platformFilePath(std::string_view path);
+
+// False for a name that could leave its bucket folder or name a device or stream: one that
+// holds '\', '/', ':' or a byte below 0x20. Everything else, the empty name included, is valid.
+bool isValidCharacterName(std::string_view name);
+
+// Writes levelIndex (the level minus 1) at byte 200 (and 201 from 256 up) and the experience
+// string of that level at 332..335 and 404 onward, then reports the outcome. Nothing is
+// written for an invalid name, a levelIndex outside the table, or a file that cannot be read.
+// Dialog's thread; every message is shown while no file is open.
+void changeCharacterLevel(std::string_view name, std::int32_t levelIndex);
