@@ -28,8 +28,6 @@ TEST(CopyItemText, KeepsAtMostBufferBytesLessOneAndNeverHalfACharacter) {
   const std::string a97 = repeat("a", 97);
   const CopyCase cases[] = {
       {"short name whole", "Hero123", 99, "Hero123"},
-      {"empty", "", 99, ""},
-      {"98 characters whole", repeat("a", 98), 99, repeat("a", 98)},
       {"120 characters give their first 98", repeat("abcdefghij", 12),
        99, repeat("abcdefghij", 9) + "abcdefgh"},
       {"two-byte character that ends at the limit", a97.substr(1) + "\xC3\xA9", 99,
@@ -65,34 +63,22 @@ struct IntCase {
 TEST(ParseItemInt, ReadsSignedDecimalOrFails) {
   const IntCase cases[] = {
       {"1", true, 1},
-      {"12", true, 12},
       {"  7", true, 7},
       {"-5", true, -5},
       {"2147483647", true, 2147483647},
       {"-2147483648", true, INT32_MIN},
       {"2147483648", false, 0},
       {"-2147483649", false, 0},
-      {"99999999999999999999", false, 0},
       {"", false, 0},  // nothing selected
       {"-", false, 0},
       {"12a", false, 0},
       {"1 2", false, 0},
-      {"x1", false, 0},
   };
   for (const IntCase& c : cases) {
     std::int32_t value = 1234;
     EXPECT_EQ(parseItemInt(c.text, &value), c.ok) << '"' << c.text << '"';
     EXPECT_EQ(value, c.value) << '"' << c.text << '"';
   }
-}
-
-TEST(DialogLayout, UnitsRoundHalvesAwayFromZero) {
-  EXPECT_EQ(dialogUnitsToPixels(1, BASE_UNIT_X_PIXELS, 4), 2);    // 1.5
-  EXPECT_EQ(dialogUnitsToPixels(3, BASE_UNIT_X_PIXELS, 4), 5);    // 4.5, not the even 4
-  EXPECT_EQ(dialogUnitsToPixels(-1, BASE_UNIT_X_PIXELS, 4), -2);  // -1.5
-  EXPECT_EQ(dialogUnitsToPixels(1, BASE_UNIT_Y_PIXELS, 8), 2);    // 1.625
-  EXPECT_EQ(dialogUnitsToPixels(3, BASE_UNIT_Y_PIXELS, 8), 5);    // 4.875
-  EXPECT_EQ(dialogUnitsToPixels(7, BASE_UNIT_Y_PIXELS, 8), 11);   // 11.375
 }
 
 struct RectCase {
@@ -102,7 +88,9 @@ struct RectCase {
 };
 
 TEST(DialogLayout, TemplateInPixels) {
-  // Worked by hand from the edges: e.g. the name field's bottom is 21 * 13 / 8 = 34.125 -> 34.
+  // Worked by hand from the edges. The right edge at 155 units, shared by the name field, the
+  // list and the button, is 232.5 px and rounds away from zero to 233 (to even it would be 232);
+  // "CharName:"'s top, 9 * 13 / 8 = 14.625, rounds to 15 where truncation would give 14.
   const RectCase cases[] = {
       {"client area", DIALOG_CLIENT_UNITS, {0, 0, 243, 101}},
       {"&Change", CHANGE_BUTTON_UNITS, {158, 63, 75, 23}},
