@@ -36,14 +36,20 @@ constexpr unsigned CBN_SELCHANGE_CODE = 1;
 // The command that Escape sends to a Win32 dialog.
 constexpr int IDCANCEL_ID = 2;
 
+// Neither reaches the dialog logic while a box owned by the dialog is open, whatever way
+// FLTK routed the input (a shortcut goes to the widget under the mouse, for one).
 void sendCommand(DialogWindow* dialog, int controlId, unsigned notificationCode,
                  Fl_Widget* control) {
+  if (isDisabledByMessageBox(dialog)) return;
   const std::uintptr_t wParam =
       (static_cast<std::uintptr_t>(notificationCode) << 16) | static_cast<std::uint16_t>(controlId);
   dispatchDialogMessage(dialog, MESSAGE_COMMAND, wParam, reinterpret_cast<std::intptr_t>(control));
 }
 
-void sendClose(DialogWindow* dialog) { dispatchDialogMessage(dialog, MESSAGE_CLOSE, 0, 0); }
+void sendClose(DialogWindow* dialog) {
+  if (isDisabledByMessageBox(dialog)) return;
+  dispatchDialogMessage(dialog, MESSAGE_CLOSE, 0, 0);
+}
 
 void onChangePressed(Fl_Widget* widget, void*) {
   sendCommand(static_cast<DialogWindow*>(widget->window()), IDC_CHANGE, BN_CLICKED_CODE, widget);
@@ -182,8 +188,7 @@ DialogWindow::DialogWindow()
 int DialogWindow::handle(int event) {
   // Alt+F4 closes a Win32 window by itself; a window manager that keeps the key for itself
   // sends the close box's message instead, which arrives through onWindowCallback.
-  if (event == FL_SHORTCUT && Fl::event_key() == FL_F + 4 && Fl::event_state(FL_ALT) &&
-      !Fl::event_state(FL_CTRL | FL_SHIFT | FL_META)) {
+  if (event == FL_SHORTCUT && isAltF4()) {
     sendClose(this);
     return 1;
   }

@@ -66,6 +66,8 @@ int filterEvent(int event, Fl_Window* window) {
     if (const OpenBox* owned = boxOwnedBy(window->top_window())) {
       if (event == FL_KEYBOARD || event == FL_KEYUP || event == FL_SHORTCUT) {
         if (!owned->box->contains(Fl::focus())) owned->okButton->take_focus();
+        // FLTK offers a shortcut to the widget under the mouse first; under it lies the owner.
+        if (window->top_window()->contains(Fl::belowmouse())) Fl::belowmouse(nullptr);
         return Fl::handle_(event, owned->box);
       }
       return 1;
@@ -74,12 +76,29 @@ int filterEvent(int event, Fl_Window* window) {
   return Fl::handle_(event, window);
 }
 
+// Alt+F4 ends the box like its close box, also when typed at its owner (keys go to the box).
+class MessageBoxWindow : public Fl_Double_Window {
+ public:
+  MessageBoxWindow(int width, int height) : Fl_Double_Window(width, height) {}
+  int handle(int event) override {
+    if (event == FL_SHORTCUT && isAltF4()) {
+      do_callback();
+      return 1;
+    }
+    return Fl_Double_Window::handle(event);
+  }
+};
+
 void hideBox(Fl_Widget* widget, void*) {
   Fl_Window* box = widget->as_window() != nullptr ? widget->as_window() : widget->window();
   box->hide();
 }
 
 }  // namespace
+
+bool isDisabledByMessageBox(const Fl_Window* owner) {
+  return owner != nullptr && boxOwnedBy(owner) != nullptr;
+}
 
 void installMessageBoxFilter() { Fl::event_dispatch(filterEvent); }
 
@@ -107,7 +126,7 @@ void runMessageBox(Fl_Window* owner, const char* text, const char* caption) {
   const int textAreaHeight = textHeight + 2 * TEXT_MARGIN;
   const int boxHeight = textAreaHeight + BUTTON_HEIGHT + 2 * BUTTON_MARGIN;
 
-  Fl_Double_Window box(boxWidth, boxHeight);
+  MessageBoxWindow box(boxWidth, boxHeight);
   box.copy_label(caption);
   box.xclass("level-editor");
   Fl_Box textArea(0, 0, boxWidth, textAreaHeight);

@@ -8,6 +8,9 @@ class Fl_Window;
 // Once, after the display is open; dialog's thread.
 void installMessageBoxFilter();
 
+// Whether a box owned by owner is open: the owner then takes no input, as a disabled window.
+bool isDisabledByMessageBox(const Fl_Window* owner);
+
 // Shows the box and returns when OK, Enter, Escape or the close box ends it. With an owner, the
 // owner takes no input (clicks, keys, its close box) until then; with owner nullptr every other
 // window stays usable, so further boxes can open and nest. Dialog's thread.

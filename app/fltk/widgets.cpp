@@ -42,6 +42,11 @@ void TextBox::draw() {
           0);
 }
 
+bool isAltF4() {
+  return Fl::event_key() == FL_F + 4 && Fl::event_state(FL_ALT) &&
+         !Fl::event_state(FL_CTRL | FL_SHIFT | FL_META);
+}
+
 void centreOnScreen(Fl_Window* window) {
   int screenX = 0, screenY = 0, screenWidth = 0, screenHeight = 0;
   Fl::screen_work_area(screenX, screenY, screenWidth, screenHeight, 0);

@@ -36,6 +36,9 @@ class TextBox : public Fl_Box {
   void draw() override;
 };
 
+// Whether the key event being handled is Alt+F4, with which a Win32 window closes itself.
+bool isAltF4();
+
 // Places window in the middle of the work area of the first screen (DS_CENTER); call before
 // show().
 void centreOnScreen(Fl_Window* window);

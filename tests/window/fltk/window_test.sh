@@ -196,6 +196,9 @@ case_keyboard() {
   local geometry
   geometry=$(xdotool getwindowgeometry "$dialog")
   [[ $geometry == *"Position: 390,333"* ]] || fail "dialog not centred: $geometry"
+  # The icon reaches the window manager as a 32 x 32 image.
+  [[ $(xprop -id "$dialog" _NET_WM_ICON) == *"Icon (32 x 32)"* ]] ||
+    fail "no 32 x 32 window icon"
   focus "$dialog"
 
   # Space presses the focused control: the button, so the level error shows, not a typed space.
@@ -305,9 +308,18 @@ case_boxes() {
   expect_window_count '^Level Editor$' 1 "the dialog closed while its box was open"
   expect_running "after closing the dialog under its box"
   shot owned
-  focus "$box"
-  keys Escape
+  # Keys typed at the dialog go to its box, even with the mouse on "&Change": Enter presses
+  # the box's OK and not the button under it, Alt+F4 closes the box and not the dialog.
+  focus "$dialog"
+  keys Return
+  expect_window_count '^Error$' 0 "Enter at the dialog did not end its box, or pressed the button"
+  focus "$dialog"
+  keys Return
+  wait_window '^Error$' >/dev/null
+  focus "$dialog"
+  keys alt+F4
   wait_no_window '^Error$'
+  expect_window_count '^Level Editor$' 1 "Alt+F4 under the box closed the dialog"
 
   # No such character: the box is captioned with the path and owned by nobody.
   focus "$dialog"
@@ -347,7 +359,7 @@ case_no_table() {
   shot no-table
   [ "$(count_windows '^Level Editor$')" -eq 0 ] || fail "the dialog showed without a table"
   focus "$box"
-  keys Return
+  keys Escape
   expect_exit 0 "after the table error"
 }
 
