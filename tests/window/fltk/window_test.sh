@@ -128,7 +128,10 @@ expect_window_count() {
   [ "$found" -eq "$2" ] || fail "expected $2 window(s) named /$1/, found $found: $3"
 }
 
-focus() { xdotool windowfocus --sync "$1"; }
+# --sync waits for the X server to confirm, which a window that went away never does.
+focus() { timeout "$TIMEOUT" xdotool windowfocus --sync "$1" || fail "could not focus window $1"; }
+
+move() { timeout "$TIMEOUT" xdotool windowmove --sync "$1" "$2" "$3" || fail "could not move window $1"; }
 
 keys() { xdotool key --delay 40 "$@"; }
 
@@ -295,13 +298,13 @@ case_boxes() {
   start_editor
   local dialog
   dialog=$(wait_window '^Level Editor$')
-  xdotool windowmove --sync "$dialog" 0 0
+  move "$dialog" 0 0
   focus "$dialog"
 
   keys Return
   local box
   box=$(wait_window '^Error$')
-  xdotool windowmove --sync "$box" 400 300
+  move "$box" 400 300
   click_in "$dialog" 195 74  # "&Change"
   expect_window_count '^Error$' 1 "the dialog took a click while its box was open"
   close_box "$dialog"
@@ -329,7 +332,7 @@ case_boxes() {
   keys Tab Home shift+Tab Return
   local path_caption='^Dataserver/userdata/[0-9]+/Nobody\.dat$'
   box=$(wait_window "$path_caption")
-  xdotool windowmove --sync "$box" 400 300
+  move "$box" 400 300
   click_in "$dialog" 195 74
   wait_window "$path_caption" 2 >/dev/null
   shot unowned
