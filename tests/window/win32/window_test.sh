@@ -136,7 +136,8 @@ case "$scenario" in
     wait_for 120 has_window '^Level Editor$' || fail "the dialog did not open"
     dialog=$(window_id '^Level Editor$')
     shot open
-    # The first focus is on "&Change", and no level is chosen yet.
+    # No level chosen yet. Focus returns to "&Change" when the box closes, so the one Tab
+    # below reaches the name field only if the first focus was on "&Change".
     activate "$dialog"
     keys Return
     expect_box Error "Error In Getting Level Data!" no-level
@@ -187,7 +188,7 @@ case "$scenario" in
     ;;
   no-table)
     # The message shows before the dialog would; the dialog never becomes visible.
-    expect_box Error "Can not open file 'XPHex.txt'!" no-table
+    expect_box Error "Can not open file 'XPHex.txt'!" error
     no_window '^Level Editor$' || fail "the dialog showed although the table is missing"
     expect_exit_code_0
     ;;
