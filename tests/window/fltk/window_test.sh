@@ -366,6 +366,23 @@ case_no_table() {
   expect_exit 0 "after the table error"
 }
 
+# A table with no entries: an empty list that keys cannot break, and the level error.
+case_empty_table() {
+  make_table  # one empty CR LF line
+  start_display
+  start_editor
+  local dialog box
+  dialog=$(wait_window '^Level Editor$')
+  focus "$dialog"
+  keys Tab Tab Down End 1 Up Return
+  box=$(wait_window '^Error$')
+  focus "$box"
+  keys Return
+  wait_no_window '^Error$'
+  close_box "$dialog"
+  expect_exit 0 "after the close box"
+}
+
 # No display: a clear message and a non-zero exit, not a crash.
 case_no_display() {
   mkdir -p "$server"
