@@ -26,7 +26,8 @@ std::intptr_t dispatchDialogMessage(DialogHandle dialog, unsigned message, std::
     case MESSAGE_INITDIALOG:
       return onInitDialog(dialog);
     case MESSAGE_COMMAND:
-      onCommand(dialog, static_cast<int>(wParam & 0xFFFF), static_cast<int>((wParam >> 16) & 0xFFFF));
+      onCommand(dialog, static_cast<int>(wParam & 0xFFFF),
+                static_cast<int>((wParam >> 16) & 0xFFFF));
       return 0;
     case MESSAGE_CLOSE:
       onClose(dialog);

@@ -31,8 +31,8 @@ std::uint8_t pairByte(char high, char low) {
 // length reads as if padded on the left with '0' to an even length of at least 8, so "A" gives
 // 0A 00 00 00 and "123456789" gives 89 67 45 23, 01.
 std::vector<std::uint8_t> experienceBytes(std::string_view digits) {
-  std::size_t paddedLength = digits.size() < MIN_EXPERIENCE_DIGITS ? MIN_EXPERIENCE_DIGITS
-                                                                   : digits.size();
+  std::size_t paddedLength =
+      digits.size() < MIN_EXPERIENCE_DIGITS ? MIN_EXPERIENCE_DIGITS : digits.size();
   paddedLength += paddedLength % 2;
   std::string padded(paddedLength - digits.size(), '0');
   padded.append(digits);
@@ -48,7 +48,8 @@ bool writeAt(std::FILE* file, long offset, const std::uint8_t* bytes, std::size_
          std::fwrite(bytes, 1, byteCount, file) == byteCount;
 }
 
-// Every byte of the change, checked; false when the file was not fully written.
+// Every seek and write checked; false when a byte did not reach the stream. Buffered bytes that
+// fail on their way to the disk show at fclose, which the caller checks.
 bool writeLevelChange(std::FILE* file, std::int32_t levelIndex, std::string_view experience) {
   const std::uint8_t level[2] = {static_cast<std::uint8_t>(levelIndex & 0xFF),
                                  static_cast<std::uint8_t>((levelIndex >> 8) & 0xFF)};
@@ -62,7 +63,7 @@ bool writeLevelChange(std::FILE* file, std::int32_t levelIndex, std::string_view
                bytes.size() - EXPERIENCE_LOW_BYTES)) {
     return false;
   }
-  return std::fflush(file) == 0;
+  return true;
 }
 
 }  // namespace
@@ -115,8 +116,7 @@ void changeCharacterLevel(std::string_view name, std::int32_t levelIndex) {
 
   std::FILE* check = std::fopen(path.c_str(), "rb");
   if (check == nullptr) {
-    showMessage("Error Loading User Data! Path not found or Access denied!", path.c_str(),
-                nullptr);
+    showMessage("Error Loading User Data! Path not found or Access denied!", path.c_str(), nullptr);
     return;
   }
   std::fclose(check);
