@@ -211,14 +211,14 @@ std::vector<unsigned char> iconPixels() {
       const bool corner = (x < 2 || x > 29) && (y < 2 || y > 29);
       if (x < 1 || x > 30 || y < 1 || y > 30 || corner) continue;
       const bool edge = x == 1 || x == 30 || y == 1 || y == 30;
-      // The head: rows 6..15, widening by one pixel a side per row from the tip at 15.5; the
-      // shaft: columns 13..18 from row 16 to 25.
+      // The head: rows 6..15, two pixels wide at the tip (columns 15 and 16, either side of the
+      // centre 15.5) and one pixel wider a side on each row down; the shaft: columns 13..18,
+      // rows 16..25.
       const bool head = y >= 6 && y <= 15 && std::abs(2 * x - 31) <= 2 * (y - 6) + 1;
       const bool shaft = y >= 16 && y <= 25 && x >= 13 && x <= 18;
-      const unsigned char grey = (head || shaft) ? 255 : 0;
-      pixel[0] = edge ? 0 : grey;
-      pixel[1] = edge ? 0 : grey;
-      pixel[2] = edge ? 0 : (head || shaft) ? 255 : 128;
+      const bool arrow = head || shaft;
+      pixel[0] = pixel[1] = (!edge && arrow) ? 255 : 0;
+      pixel[2] = edge ? 0 : arrow ? 255 : 128;
       pixel[3] = 255;
     }
   }
