@@ -46,6 +46,7 @@ cleanup() {
   [ "$passed" -eq 0 ] || rm -rf "$run"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 
 # wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, polled every 0.2 s.
 wait_for() {
