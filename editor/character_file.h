@@ -18,8 +18,9 @@ std::string characterFilePath(std::string_view name);
 // is opened and shown in the file messages.
 std::string platformFilePath(std::string_view path);
 
-// False for a name that could leave its bucket folder or name a device or stream: one that
-// holds '\', '/', ':' or a byte below 0x20. Everything else, the empty name included, is valid.
+// False for a name that holds '\' or '/' (it would leave its bucket folder), ':' (a drive or
+// an alternate stream on Windows) or a byte below 0x20. Everything else, the empty name
+// included, is valid.
 bool isValidCharacterName(std::string_view name);
 
 // Writes levelIndex (the level minus 1) at byte 200 (and 201 from 256 up) and the experience
