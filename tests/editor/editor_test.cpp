@@ -20,6 +20,8 @@
 #include "app/dialog.h"
 #include "app/frontend.h"
 #include "app/resource.h"
+#include "audio/device.h"
+#include "audio/music.h"
 #include "editor/character_file.h"
 #include "editor/experience_table.h"
 
@@ -43,6 +45,8 @@ struct Recording {
   int iconCalls = 0;
   std::string nameText;   // the name field
   std::string levelText;  // the level list's current text; empty when nothing is selected
+  // Front-end and audio-device calls in order: "open", "icon", "message", "exit", "close", "end".
+  std::vector<std::string> events;
 };
 Recording rec;
 
@@ -67,12 +71,40 @@ const FrontEnd recordingFrontEnd = {
       EXPECT_EQ(id, IDC_LEVEL);
       rec.levelEntries.push_back(text);
     },
-    [](DialogHandle) { ++rec.iconCalls; },
+    [](DialogHandle) {
+      ++rec.iconCalls;
+      rec.events.push_back("icon");
+    },
     [](DialogHandle owner, const char* text, const char* caption) {
       rec.messages.push_back({text, caption, owner});
+      rec.events.push_back("message");
     },
-    [](DialogHandle, int result) { rec.endResults.push_back(result); },
-    [](int code) { rec.exitCodes.push_back(code); },
+    [](DialogHandle, int result) {
+      rec.endResults.push_back(result);
+      rec.events.push_back("end");
+    },
+    [](int code) {
+      rec.exitCodes.push_back(code);
+      rec.events.push_back("exit");
+    },
+};
+
+// The silent device, with its open and close recorded: the music's start and stop in order.
+const AudioDevice recordingDevice = {
+    "recording",
+    [](const WaveFormat& format) {
+      rec.events.push_back("open");
+      return silentAudioDevice.open(format);
+    },
+    [](WaveHeader& header) { return silentAudioDevice.prepare(header); },
+    [] { return silentAudioDevice.submit(); },
+    [](std::uint64_t* bytesPlayed) { return silentAudioDevice.position(bytesPlayed); },
+    [] { silentAudioDevice.reset(); },
+    [](WaveHeader& header) { silentAudioDevice.unprepare(header); },
+    [] {
+      rec.events.push_back("close");
+      silentAudioDevice.close();
+    },
 };
 
 // [SECTION] Files
@@ -122,6 +154,7 @@ class Editor : public testing::Test {
   void SetUp() override {
     rec = Recording{};
     setFrontEnd(&recordingFrontEnd);
+    useAudioDevice(&recordingDevice);
     home = fs::current_path();
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     folder = fs::temp_directory_path() /
@@ -131,6 +164,8 @@ class Editor : public testing::Test {
     fs::current_path(folder);
   }
   void TearDown() override {
+    stopMusic();  // a test that opens the dialog without closing it leaves the music playing
+    useAudioDevice(nullptr);
     fs::current_path(home);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
@@ -419,6 +454,11 @@ TEST_F(Editor, InitFillsListInOrder) {
 
   EXPECT_EQ(dispatchDialogMessage(DIALOG, MESSAGE_CLOSE, 0, 0), 0);
   EXPECT_EQ(rec.endResults, std::vector<int>{0});
+  // The music starts before the icon is set and stops before the dialog ends.
+  EXPECT_EQ(rec.events.front(), "open");
+  EXPECT_EQ(rec.events[1], "icon");
+  EXPECT_EQ(std::vector<std::string>(rec.events.end() - 2, rec.events.end()),
+            (std::vector<std::string>{"close", "end"}));
 }
 
 TEST_F(Editor, InitWithoutTableExits) {
@@ -427,6 +467,8 @@ TEST_F(Editor, InitWithoutTableExits) {
             (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
   EXPECT_EQ(rec.exitCodes, std::vector<int>{0});
   EXPECT_TRUE(rec.levelEntries.empty());
+  // The music plays while the message shows and is not stopped before the exit.
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"open", "icon", "message", "exit"}));
 }
 
 TEST_F(Editor, ChangeWithoutLevel) {
