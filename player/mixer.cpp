@@ -5,12 +5,19 @@
 // Index
 //   [SECTION] Voices and rounding
 //   [SECTION] Frame loops
+//   [SECTION] Vector frame loops (x86-64, AVX2 chosen at run time)
 //   [SECTION] Segments and end handling
 
 #include "player/mixer.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define LE_MIXER_X86 1
+#endif
 
 //-----------------------------------------------------------------------------
 // [SECTION] Voices and rounding
@@ -144,6 +151,198 @@ std::uint64_t mixRamp(const std::int16_t* data, std::uint64_t position, std::uin
   left = l;
   right = r;
   return position;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Vector frame loops (x86-64, AVX2 chosen at run time)
+//-----------------------------------------------------------------------------
+// The frames of one segment, four at a time, with the same double operations on every
+// output float as the frame loops above and in the same order: a + f x (b - a), times the
+// gain, plus the frame, rounded once to float.
+//
+// The positions have a closed form. Once a frame has cleared the lowest fraction bit and
+// added the advance, that bit is the advance's own lowest bit, and the next frame clears it
+// again; it never carries into the bits the interpolation reads. So frame k reads
+// base + k x stride, where base is the segment's start and stride the advance, both with
+// bit 0 cleared, all modulo 2^64 (backward voices add the two's complement of the step).
+
+// The position that the frame loops reach after frameCount frames (at least 1).
+std::uint64_t positionAfter(std::uint64_t position, std::uint64_t advance, std::uint64_t frameCount) {
+  const std::uint64_t even = ~std::uint64_t{1};
+  return (position & even) + frameCount * (advance & even) + (advance & 1);
+}
+
+// Adding 0 x value to a frame leaves it as it was, unless the frame holds -0.0 (it becomes
+// +0.0 when the product is +0.0) or a NaN (a signalling one comes back quiet). So a voice
+// whose gains are all 0 is only walked, not mixed, when its stretch holds neither.
+//
+// One look per call is enough: mixing never makes either. A NaN needs a NaN or inf - inf,
+// and every product here is finite. A sum rounds to -0.0 only from -0.0 + -0.0 or from a
+// negative sum below 2^-150, and there is none: a sample value is a multiple of 2^-31 and
+// the gains that the voice update and the ramps make are multiples of 2^-39 (the ulp of the
+// least current gain, 1/256 x (1/255) as a float; the ramp deltas and the doubles summed
+// from them are coarser), so a non-zero product is at least 2^-70 and a multiple of 2^-122,
+// and a float plus such a product is 0 or at least 2^-149 in size. The
+// block fill's cleared block holds neither, so there the look always finds the stretch clean.
+bool holdsNegativeZeroOrNaN(const float* frame, std::uint32_t frameCount) {
+  const std::size_t floatCount = 2 * static_cast<std::size_t>(frameCount);
+  std::size_t i = 0;
+  bool found = false;
+#if LE_MIXER_X86
+  const __m128i negativeZero = _mm_set1_epi32(static_cast<int>(0x80000000u));
+  __m128i any = _mm_setzero_si128();
+  for (; i + 4 <= floatCount; i += 4) {
+    const __m128 x = _mm_loadu_ps(frame + i);
+    any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_castps_si128(x), negativeZero));
+    any = _mm_or_si128(any, _mm_castps_si128(_mm_cmpunord_ps(x, x)));
+  }
+  found = _mm_movemask_epi8(any) != 0;
+#endif
+  for (; i < floatCount; ++i) {
+    std::uint32_t bits;
+    std::memcpy(&bits, frame + i, sizeof bits);
+    found = found || bits == 0x80000000u || (bits & 0x7FFFFFFFu) > 0x7F800000u;
+  }
+  return found;
+}
+
+// The stretch of the running mixVoices call, and what the look found in it.
+enum class StretchLook { NOT_YET, CLEAN, NOT_CLEAN };
+const float* callOut = nullptr;
+std::uint32_t callFrameCount = 0;
+StretchLook callLook = StretchLook::NOT_YET;
+
+bool silentVoicesMayBeWalked() {
+  if (callLook == StretchLook::NOT_YET) {
+    callLook = holdsNegativeZeroOrNaN(callOut, callFrameCount) ? StretchLook::NOT_CLEAN
+                                                              : StretchLook::CLEAN;
+  }
+  return callLook == StretchLook::CLEAN;
+}
+
+#if LE_MIXER_X86
+// frameCount / 4 groups of four frames. gains holds (left, right) doubles: one pair for
+// every frame when GAIN_TABLE is false, else a pair per frame, in frame order. The frames
+// need no low clamp: every index is at least 0. Each gather reads frames a and b of one
+// position as one 32-bit word (a in the low half); b is the guard frame at the loop's end.
+// FMA stays off in this clone as everywhere: a fused multiply-add would round once where
+// the frame loops round twice.
+template <bool GAIN_TABLE>
+__attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
+                                                  std::uint64_t stride, float* frame,
+                                                  std::uint32_t frameCount, const double* gains) {
+  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
+  __m256i position = _mm256_add_epi64(
+      _mm256_set1_epi64x(lane(base)),
+      _mm256_setr_epi64x(0, lane(stride), lane(2 * stride), lane(3 * stride)));
+  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
+  // integer parts (the high words) to lanes 0..3, fractions to lanes 4..7
+  const __m256i split = _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6);
+  const __m256d fractionScale = _mm256_set1_pd(TWO_POW_MINUS_31);
+  __m256d gain = _mm256_setzero_pd();
+  if constexpr (!GAIN_TABLE) gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+
+  for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
+    const __m256i parts = _mm256_permutevar8x32_epi32(position, split);
+    const __m128i index = _mm256_castsi256_si128(parts);
+    const __m128i fraction31 = _mm_srli_epi32(_mm256_extracti128_si256(parts, 1), 1);
+    const __m128i pair = _mm_i32gather_epi32(reinterpret_cast<const int*>(data), index, 2);
+    const __m128i a = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
+    const __m128i b = _mm_srai_epi32(pair, 16);
+    const __m256d f = _mm256_mul_pd(_mm256_cvtepi32_pd(fraction31), fractionScale);
+    const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(a),
+                                        _mm256_mul_pd(f, _mm256_cvtepi32_pd(_mm_sub_epi32(b, a))));
+
+    // (v0, v0, v1, v1) and (v2, v2, v3, v3) against (L0, R0, L1, R1) and (L2, R2, L3, R3)
+    const __m256d value01 = _mm256_permute4x64_pd(value, 0x50);
+    const __m256d value23 = _mm256_permute4x64_pd(value, 0xFA);
+    __m256d gain01 = gain;
+    __m256d gain23 = gain;
+    if constexpr (GAIN_TABLE) {
+      gain01 = _mm256_loadu_pd(gains);
+      gain23 = _mm256_loadu_pd(gains + 4);
+      gains += 8;
+    }
+    const __m256 out = _mm256_loadu_ps(frame);
+    const __m256d out01 = _mm256_cvtps_pd(_mm256_castps256_ps128(out));
+    const __m256d out23 = _mm256_cvtps_pd(_mm256_extractf128_ps(out, 1));
+    const __m128 sum01 = _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01)));
+    const __m128 sum23 = _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23)));
+    _mm256_storeu_ps(frame, _mm256_set_m128(sum23, sum01));
+
+    position = _mm256_add_epi64(position, advance4);
+    frame += 8;
+  }
+}
+
+bool cpuHasAvx2() {
+  __builtin_cpu_init();  // may run before the constructors that would otherwise do it
+  return __builtin_cpu_supports("avx2");
+}
+
+bool avx2Loops = cpuHasAvx2();
+#else
+bool avx2Loops = false;
+#endif
+
+// Fastest: AVX2 where the CPU has it, and silent segments walked without mixing.
+bool fastLoops = true;
+
+// Steady frames (the rules of mixSteady) with the fast loops; no low clamp.
+std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
+                            std::uint64_t advance, float* frame, std::uint32_t frameCount,
+                            double targetLeft, double targetRight, double currentLeft,
+                            double currentRight) {
+  if (frameCount == 0) return position;
+  const bool oddLast = (frameCount & 1) != 0;
+  if (targetLeft == 0.0 && targetRight == 0.0 &&
+      (!oddLast || (currentLeft == 0.0 && currentRight == 0.0)) && silentVoicesMayBeWalked()) {
+    return positionAfter(position, advance, frameCount);
+  }
+#if LE_MIXER_X86
+  if (avx2Loops && frameCount >= 4) {
+    // The pairs at the target gains, four frames at a time; what is left (2 or 3 frames,
+    // the odd one last) goes through the frame loop, which keeps the parity rule.
+    const std::uint32_t quadFrames = (frameCount - (oddLast ? 1 : 0)) & ~3u;
+    const double targets[2] = {targetLeft, targetRight};
+    const std::uint64_t even = ~std::uint64_t{1};
+    mixQuadsAvx2<false>(data, position & even, advance & even, frame, quadFrames, targets);
+    position = positionAfter(position, advance, quadFrames);
+    frame += 2 * static_cast<std::size_t>(quadFrames);
+    frameCount -= quadFrames;
+  }
+#endif
+  return mixSteady<false>(data, position, advance, frame, frameCount, targetLeft, targetRight,
+                          currentLeft, currentRight);
+}
+
+// Ramp frames (the rules of mixRamp) with the fast loops; no low clamp. The running gains
+// are summed one frame after another as in mixRamp, into a table that the quads read.
+std::uint64_t mixRampFast(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
+                          float* frame, std::uint32_t frameCount, double& left, double& right,
+                          double leftDelta, double rightDelta) {
+#if LE_MIXER_X86
+  if (avx2Loops && frameCount >= 4) {
+    constexpr std::uint32_t TABLE_FRAMES = RAMP_LENGTH;
+    double gains[2 * TABLE_FRAMES];
+    const std::uint64_t even = ~std::uint64_t{1};
+    while (frameCount >= 4) {
+      const std::uint32_t chunkFrames = (frameCount < TABLE_FRAMES ? frameCount : TABLE_FRAMES) & ~3u;
+      for (std::uint32_t i = 0; i < chunkFrames; ++i) {
+        gains[2 * i] = left;
+        gains[2 * i + 1] = right;
+        left += leftDelta;
+        right += rightDelta;
+      }
+      mixQuadsAvx2<true>(data, position & even, advance & even, frame, chunkFrames, gains);
+      position = positionAfter(position, advance, chunkFrames);
+      frame += 2 * static_cast<std::size_t>(chunkFrames);
+      frameCount -= chunkFrames;
+    }
+  }
+#endif
+  return mixRamp<false>(data, position, advance, frame, frameCount, left, right, leftDelta,
+                        rightDelta);
 }
 
 //-----------------------------------------------------------------------------
@@ -281,10 +480,16 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
     if (rampFrames > 0) {
       double left = currentLeft;
       double right = currentRight;
-      position = clampLow ? mixRamp<true>(data, position, advance, out, frameCount, left, right,
-                                          leftDelta, rightDelta)
-                          : mixRamp<false>(data, position, advance, out, frameCount, left,
-                                           right, leftDelta, rightDelta);
+      if (clampLow) {
+        position = mixRamp<true>(data, position, advance, out, frameCount, left, right,
+                                 leftDelta, rightDelta);
+      } else if (fastLoops) {
+        position = mixRampFast(data, position, advance, out, frameCount, left, right, leftDelta,
+                               rightDelta);
+      } else {
+        position = mixRamp<false>(data, position, advance, out, frameCount, left, right,
+                                  leftDelta, rightDelta);
+      }
       // The reached gains back to 24.8; a zero-frame segment has reached nothing new.
       if (frameCount > 0) {
         voice.currentLeftGain = roundToInt(left * 255.0 * 256.0);
@@ -304,10 +509,16 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
         }
       }
     } else {
-      position = clampLow ? mixSteady<true>(data, position, advance, out, frameCount,
-                                            targetLeft, targetRight, currentLeft, currentRight)
-                          : mixSteady<false>(data, position, advance, out, frameCount,
-                                             targetLeft, targetRight, currentLeft, currentRight);
+      if (clampLow) {
+        position = mixSteady<true>(data, position, advance, out, frameCount, targetLeft,
+                                   targetRight, currentLeft, currentRight);
+      } else if (fastLoops) {
+        position = mixSteadyFast(data, position, advance, out, frameCount, targetLeft,
+                                 targetRight, currentLeft, currentRight);
+      } else {
+        position = mixSteady<false>(data, position, advance, out, frameCount, targetLeft,
+                                    targetRight, currentLeft, currentRight);
+      }
     }
 
     if (!reachesEnd) break;
@@ -342,7 +553,17 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
 
 }  // namespace
 
+void useMixerLoops(MixerLoops loops) {
+  fastLoops = loops == MixerLoops::Fastest;
+#if LE_MIXER_X86
+  avx2Loops = fastLoops && cpuHasAvx2();
+#endif
+}
+
 void mixVoices(float* out, std::uint32_t frameCount) {
+  callOut = out;
+  callFrameCount = frameCount;
+  callLook = StretchLook::NOT_YET;
   for (Voice& voice : voices) {
     if (voice.sample == nullptr) continue;
     mixVoice(voice, out, frameCount);

@@ -47,6 +47,13 @@ void resetVoices();
 // are in 16-bit sample units. Runs on the thread that fills blocks.
 void mixVoices(float* out, std::uint32_t frameCount);
 
+// The frame loops that mixVoices runs: Fastest (the default) uses AVX2 where the CPU has it
+// and walks voices whose gains are 0 without mixing them; Portable is the plain frame loops
+// everywhere. Both give the same bits; tests and benchmarks compare them. Call it while no
+// mixVoices runs.
+enum class MixerLoops { Fastest, Portable };
+void useMixerLoops(MixerLoops loops);
+
 // The player's one conversion from floating point to a signed 32-bit integer: to the nearest
 // integer, halves to the even one (127.5 gives 128, 126.5 gives 126). Saturates outside the
 // 32-bit range.
