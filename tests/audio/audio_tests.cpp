@@ -406,6 +406,18 @@ TEST_F(Music, RefusedImageOrMissingMemoryMeansNoMusic) {
   }
 }
 
+TEST_F(Music, WithoutAThreadTheDeviceLoopsThePrimedRing) {
+  static const ThreadOps noThread = {[](std::uint32_t (*)(void*)) -> ThreadHandle { return nullptr; },
+                                     nullptr, nullptr, [] { ++sleeps; }};
+  useThreadOps(&noThread);
+  startMusic(moduleImage());
+  EXPECT_NE(waveRing, nullptr);
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "prepare", "submit"}));
+  stopMusic();
+  EXPECT_EQ(sleeps.load(), 0) << "no thread to wait for";
+  expectStopped();
+}
+
 TEST_F(Music, ThreadFollowsTheDevicePosition) {
   const std::vector<std::int16_t> model = modelBlocks(3 * RING_BLOCKS);
   // Waits until the thread has published `blocks` fills since the start and then made two
