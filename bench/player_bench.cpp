@@ -1,0 +1,409 @@
+// player-bench: renders the same modules with our player (the program's own load, reset and
+// block fill) and with libxmp and libopenmpt as black-box peers, at 44100 Hz, 16-bit stereo,
+// linear interpolation, song looped; then the priming of the ring and the playback thread's
+// CPU share on the silent device. Pairs with bench_modules.h (the default modules).
+//
+// Index
+//   [SECTION] Clocks and options
+//   [SECTION] The three renderers
+//   [SECTION] Throughput
+//   [SECTION] Priming
+//   [SECTION] Playback thread
+//   [SECTION] Main
+//
+// Times are the CPU time of the rendering thread (CLOCK_THREAD_CPUTIME_ID), best of several
+// runs: on a machine shared with builds, a thread that is preempted does not run up CPU time,
+// so the figures move less than wall-clock ones. Loading and resetting are outside the timed
+// part, as is an untimed warm-up render before the runs.
+
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <libopenmpt/libopenmpt.h>
+#include <xmp.h>
+
+#include "audio/device.h"
+#include "audio/music.h"
+#include "audio/output.h"
+#include "bench/bench_modules.h"
+#include "player/module.h"
+#include "player/player.h"
+
+namespace {
+
+//-----------------------------------------------------------------------------
+// [SECTION] Clocks and options
+//-----------------------------------------------------------------------------
+
+double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct Options {
+  double seconds = 60.0;        // audio rendered per timed run
+  int runs = 5;                 // timed runs per player and module; the best counts
+  int primingRuns = 20;
+  double threadSeconds = 10.0;  // play time on the silent device; 0 skips it
+  std::vector<BenchModule> modules;
+};
+
+const char* const HELP =
+    "Usage: player-bench [--seconds S] [--runs N] [--thread-seconds S] [FILE.xm ...]\n"
+    "\n"
+    "Renders each module with Level Editor's player, libxmp and libopenmpt (44100 Hz, 16-bit\n"
+    "stereo, linear interpolation, song looped) and prints x-realtime for each and the ratios,\n"
+    "all from the same run. Without files: the built-in theme and busy modules of 4, 8, 16, 20\n"
+    "and 32 channels. Then the priming of the ring for the first module, and the playback\n"
+    "thread's CPU share while it plays on the silent device.\n"
+    "\n"
+    "  --seconds S          audio per timed run (default 60)\n"
+    "  --runs N             timed runs per player and module, best counts (default 5)\n"
+    "  --thread-seconds S   play time for the thread's CPU share (default 10; 0 skips it)\n";
+
+bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  std::uint8_t chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+// 0 when the options are good, else the exit code.
+int parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto number = [&](double& into, double low) {
+      if (i + 1 >= argc) return false;
+      char* end = nullptr;
+      into = std::strtod(argv[++i], &end);
+      return *end == '\0' && into >= low && into <= 3600.0;
+    };
+    auto usage = [](const char* what) {
+      std::fprintf(stderr, "player-bench: %s\n", what);
+      return 2;
+    };
+    double value = 0.0;
+    if (arg == "--help") {
+      std::fputs(HELP, stdout);
+      return -1;
+    } else if (arg == "--seconds") {
+      if (!number(value, 0.1)) return usage("--seconds takes 0.1..3600");
+      options.seconds = value;
+    } else if (arg == "--runs") {
+      if (!number(value, 1.0)) return usage("--runs takes 1..3600");
+      options.runs = static_cast<int>(value);
+    } else if (arg == "--thread-seconds") {
+      if (!number(value, 0.0)) return usage("--thread-seconds takes 0..3600");
+      options.threadSeconds = value;
+    } else if (arg.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "player-bench: unknown option %s\n", arg.c_str());
+      return 2;
+    } else {
+      BenchModule module{arg, {}};
+      if (!readFile(argv[i], module.bytes)) {
+        std::fprintf(stderr, "player-bench: cannot read %s\n", argv[i]);
+        return 1;
+      }
+      options.modules.push_back(std::move(module));
+    }
+  }
+  if (options.modules.empty()) options.modules = defaultBenchModules();
+  return 0;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] The three renderers
+//-----------------------------------------------------------------------------
+// Each has an untimed open (load, reset, player set-up) and a timed render of whole 884-frame
+// blocks, cycling through a ring of 100 blocks as the program does. A render returns false
+// when the player stopped short or wrote nothing but silence; the check reads the ring after
+// the timed part.
+
+constexpr int OUTPUT_FRAMES_PER_SECOND = 44100;
+
+bool ringHasSound(const std::int16_t* ring) {
+  return std::any_of(ring, ring + RING_FRAMES * 2, [](std::int16_t s) { return s != 0; });
+}
+
+struct Ours {
+  static constexpr const char* NAME = "ours";
+  const BenchModule& module;
+  const char* refusal = nullptr;
+
+  explicit Ours(const BenchModule& m) : module(m) {
+    refusal = loadModule(module.bytes.data(), module.bytes.size());
+    resetPlayer();
+    writeBlock = 0;
+  }
+  ~Ours() { releaseModule(); }
+  bool ok() const { return refusal == nullptr; }
+  bool render(std::uint32_t blocks) {
+    for (std::uint32_t b = 0; b < blocks; ++b) fillBlock();
+    return true;
+  }
+  bool sounded() const { return ringHasSound(reinterpret_cast<const std::int16_t*>(waveRing)); }
+};
+
+struct Libxmp {
+  static constexpr const char* NAME = "libxmp";
+  xmp_context context = xmp_create_context();
+  bool loaded = false;
+  bool started = false;
+  std::vector<std::int16_t> ring = std::vector<std::int16_t>(RING_FRAMES * 2);
+
+  explicit Libxmp(const BenchModule& module) {
+    loaded = xmp_load_module_from_memory(context, module.bytes.data(),
+                                         static_cast<long>(module.bytes.size())) == 0;
+    started = loaded && xmp_start_player(context, OUTPUT_FRAMES_PER_SECOND, 0) == 0 &&
+              xmp_set_player(context, XMP_PLAYER_INTERP, XMP_INTERP_LINEAR) == 0;
+  }
+  ~Libxmp() {
+    if (started) xmp_end_player(context);
+    if (loaded) xmp_release_module(context);
+    xmp_free_context(context);
+  }
+  bool ok() const { return started; }
+  bool render(std::uint32_t blocks) {
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+      // loop 0: the song repeats for ever
+      if (xmp_play_buffer(context, &ring[(b % RING_BLOCKS) * BLOCK_SAMPLES], BLOCK_BYTES, 0) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+  bool sounded() const { return ringHasSound(ring.data()); }
+};
+
+struct Libopenmpt {
+  static constexpr const char* NAME = "libopenmpt";
+  openmpt_module* module = nullptr;
+  bool configured = false;
+  std::vector<std::int16_t> ring = std::vector<std::int16_t>(RING_FRAMES * 2);
+
+  explicit Libopenmpt(const BenchModule& m) {
+    module = openmpt_module_create_from_memory2(m.bytes.data(), m.bytes.size(), nullptr, nullptr,
+                                                nullptr, nullptr, nullptr, nullptr, nullptr);
+    // Its default dither draws random numbers for every sample; the others do not dither.
+    configured = module != nullptr && openmpt_module_set_repeat_count(module, -1) != 0 &&
+                 openmpt_module_set_render_param(
+                     module, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 2) != 0 &&
+                 openmpt_module_ctl_set_integer(module, "dither", 0) != 0;
+  }
+  ~Libopenmpt() {
+    if (module != nullptr) openmpt_module_destroy(module);
+  }
+  bool ok() const { return configured; }
+  bool render(std::uint32_t blocks) {
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+      if (openmpt_module_read_interleaved_stereo(module, OUTPUT_FRAMES_PER_SECOND, BLOCK_FRAMES,
+                                                 &ring[(b % RING_BLOCKS) * BLOCK_SAMPLES]) != BLOCK_FRAMES) {
+        return false;
+      }
+    }
+    return true;
+  }
+  bool sounded() const { return ringHasSound(ring.data()); }
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Throughput
+//-----------------------------------------------------------------------------
+
+// x-realtime of the best run (audio seconds per CPU second), or 0 after a failure, which is
+// reported on stderr.
+template <class Renderer>
+double bestRealtime(const BenchModule& module, const Options& options) {
+  const std::uint32_t blocks = static_cast<std::uint32_t>(
+      options.seconds * OUTPUT_FRAMES_PER_SECOND / BLOCK_FRAMES + 0.999999);
+  const double audioSeconds = static_cast<double>(blocks) * BLOCK_FRAMES / OUTPUT_FRAMES_PER_SECOND;
+  double best = 0.0;
+  for (int run = -1; run < options.runs; ++run) {  // run -1 is the warm-up
+    Renderer renderer(module);
+    if (!renderer.ok()) {
+      std::fprintf(stderr, "player-bench: %s cannot play %s\n", Renderer::NAME, module.name.c_str());
+      return 0.0;
+    }
+    const std::uint32_t runBlocks = run < 0 ? std::min<std::uint32_t>(blocks, 500) : blocks;
+    const double start = threadSeconds();
+    const bool rendered = renderer.render(runBlocks);
+    const double spent = threadSeconds() - start;
+    if (!rendered || !renderer.sounded()) {
+      std::fprintf(stderr, "player-bench: %s %s %s\n", Renderer::NAME,
+                   rendered ? "rendered only silence for" : "stopped early in", module.name.c_str());
+      return 0.0;
+    }
+    if (run >= 0 && spent > 0.0) best = std::max(best, audioSeconds / spent);
+  }
+  return best;
+}
+
+void printThroughput(const Options& options) {
+  std::printf("Throughput: %.1f s of audio per run, best of %d runs, x-realtime (audio s / CPU s)\n",
+              options.seconds, options.runs);
+  std::printf("%-24s %10s %10s %10s %13s %17s\n", "module", "ours", "libxmp", "libopenmpt",
+              "ours/libxmp", "ours/libopenmpt");
+  for (const BenchModule& module : options.modules) {
+    const double ours = bestRealtime<Ours>(module, options);
+    const double xmp = bestRealtime<Libxmp>(module, options);
+    const double mpt = bestRealtime<Libopenmpt>(module, options);
+    std::printf("%-24s %10.0f %10.0f %10.0f %13.2f %17.2f\n", module.name.c_str(), ours, xmp, mpt,
+                xmp > 0 ? ours / xmp : 0.0, mpt > 0 ? ours / mpt : 0.0);
+    std::fflush(stdout);
+  }
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Priming
+//-----------------------------------------------------------------------------
+// Ours: the start's load, reset, the two buffers and the 100 blocks of the ring. The peers:
+// their load and set-up, then the same 88400 frames. Wall-clock time, best of primingRuns.
+
+struct OursPriming {
+  static constexpr const char* NAME = "ours";
+  explicit OursPriming(const BenchModule& module) {
+    loadModule(module.bytes.data(), module.bytes.size());
+    resetPlayer();
+    allocateRing();
+    allocateMixBuffer();
+    do {
+      fillBlock();
+    } while (writeBlock != 0);
+  }
+  ~OursPriming() {
+    releaseMixBuffer();
+    releaseRing();
+    releaseModule();
+  }
+};
+
+template <class Renderer>
+struct PeerPriming {
+  Renderer renderer;
+  explicit PeerPriming(const BenchModule& module) : renderer(module) { renderer.render(RING_BLOCKS); }
+};
+
+template <class Priming>
+double bestPrimingSeconds(const BenchModule& module, int runs) {
+  double best = 1e30;
+  for (int run = -1; run < runs; ++run) {
+    const double start = wallSeconds();
+    {
+      Priming priming(module);
+      const double spent = wallSeconds() - start;  // the release is not part of it
+      if (run >= 0) best = std::min(best, spent);
+    }
+  }
+  return best;
+}
+
+void printPriming(const Options& options, const BenchModule& module) {
+  // The throughput runs own the buffers; priming allocates its own.
+  releaseMixBuffer();
+  releaseRing();
+  writeBlock = 0;
+  const double ours = bestPrimingSeconds<OursPriming>(module, options.primingRuns);
+  const double xmp = bestPrimingSeconds<PeerPriming<Libxmp>>(module, options.primingRuns);
+  const double mpt = bestPrimingSeconds<PeerPriming<Libopenmpt>>(module, options.primingRuns);
+  std::printf("\nPriming %s: load, set-up and the first %u frames, wall clock, best of %d\n",
+              module.name.c_str(), RING_FRAMES, options.primingRuns);
+  std::printf("%-24s %8.3f ms\n%-24s %8.3f ms\n%-24s %8.3f ms\n", "ours", ours * 1e3, "libxmp",
+              xmp * 1e3, "libopenmpt", mpt * 1e3);
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Playback thread
+//-----------------------------------------------------------------------------
+// The platform's thread operations, with create wrapped so that the thread reads its own CPU
+// clock just before it returns: the playback thread's CPU time alone, whatever else the
+// process and the machine do meanwhile. Priming runs on the calling thread and is not in it.
+
+std::uint32_t (*wrappedProc)(void*) = nullptr;
+std::atomic<std::int64_t> playbackThreadNanoseconds{-1};
+
+std::uint32_t measuredProc(void* argument) {
+  const std::uint32_t result = wrappedProc(argument);
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  playbackThreadNanoseconds.store(std::int64_t{used.tv_sec} * 1000000000 + used.tv_nsec);
+  return result;
+}
+
+ThreadHandle measuredCreate(std::uint32_t (*proc)(void*)) {
+  wrappedProc = proc;
+  return platformThreadOps().create(measuredProc);
+}
+
+void printPlaybackThread(const Options& options, const BenchModule& module) {
+  if (options.threadSeconds <= 0.0) return;
+  ThreadOps measured = platformThreadOps();
+  measured.create = measuredCreate;
+  useThreadOps(&measured);
+  useAudioDevice(&silentAudioDevice);
+  playbackThreadNanoseconds.store(-1);
+
+  const ModuleImage image{module.bytes.data(), module.bytes.size()};
+  startMusic(image);
+  const std::uint32_t publishedAtStart = blocksPublished.load();
+  const double start = wallSeconds();
+  std::this_thread::sleep_for(std::chrono::duration<double>(options.threadSeconds));
+  const std::uint32_t blocks = blocksPublished.load() - publishedAtStart;
+  stopMusic();
+  const double played = wallSeconds() - start;
+  useThreadOps(nullptr);
+  useAudioDevice(nullptr);
+
+  const std::int64_t nanoseconds = playbackThreadNanoseconds.load();
+  if (nanoseconds < 0) {
+    std::fprintf(stderr, "player-bench: the playback thread did not run\n");
+    return;
+  }
+  const double cpu = static_cast<double>(nanoseconds) * 1e-9;
+  std::printf("\nPlayback thread, %s on the silent device for %.2f s: %u blocks refilled,\n"
+              "thread CPU time %.3f ms = %.4f %% of one core\n",
+              module.name.c_str(), played, blocks, cpu * 1e3, 100.0 * cpu / played);
+}
+
+}  // namespace
+
+//-----------------------------------------------------------------------------
+// [SECTION] Main
+//-----------------------------------------------------------------------------
+
+int main(int argc, char** argv) {
+  Options options;
+  const int status = parseOptions(argc, argv, options);
+  if (status != 0) return status < 0 ? 0 : status;
+
+  const char* openmptVersion = openmpt_get_string("library_version");
+  std::printf("libxmp %s, libopenmpt %s\n", xmp_version, openmptVersion);
+  openmpt_free_string(openmptVersion);
+  if (!allocateRing() || !allocateMixBuffer()) {
+    std::fputs("player-bench: no memory for the ring\n", stderr);
+    return 1;
+  }
+  printThroughput(options);
+  printPriming(options, options.modules.front());
+  printPlaybackThread(options, options.modules.front());
+  return 0;
+}
