@@ -242,8 +242,11 @@ void updateVoice(Channel& channel, const Sample& sample) {
 
   if ((channel.updateFlags & UPDATE_REWIND) != 0) {
     // A sample offset past the loop end: play on from the start of the sample already held.
+    // Forward: a ping-pong voice caught going backward would otherwise run down from frame 0,
+    // where no loop start lies ahead of it, and read below its sample.
     voice->positionInt = 0;
     voice->positionFrac = 0;
     voice->startOffset = 0;
+    voice->direction = DIRECTION_FORWARD;
   }
 }

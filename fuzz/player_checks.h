@@ -1,0 +1,117 @@
+// What must hold of the player's records whatever module was loaded: the loaded module's
+// shape and sample guards, the voices' positions after a block and the float block's values.
+// Shared by the fuzz targets here and the hostile-module tests (tests/hostile).
+//
+// Each check returns nullptr when all holds, or a static text naming the first thing that
+// does not, so that a fuzz target can abort with it and a test can print it.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "player/mixer.h"
+#include "player/module.h"
+
+// A zero-filled allocator with a budget, for moduleCalloc: refuses (returns null) once the
+// blocks handed out since the last reset would pass budgetBytes. A 2.6 KB image can ask for
+// 256 patterns of 65535 x 32 empty cells, 2.7 GB; under a budget such an image is refused
+// as out of memory, which is a path worth running as well.
+struct AllocationBudget {
+  static inline std::size_t budgetBytes = std::size_t{64} << 20;
+  static inline std::size_t usedBytes = 0;
+
+  static void* calloc(std::size_t count, std::size_t bytes) {
+    if (bytes != 0 && count > (budgetBytes - usedBytes) / bytes) return nullptr;
+    usedBytes += count * bytes;
+    return std::calloc(count, bytes);
+  }
+};
+
+// After a load that returned nullptr.
+inline const char* checkLoadedModule() {
+  if (song.channelCount > MAX_CHANNELS) return "channelCount above 32";
+  if (song.patternCount > MAX_PATTERNS) return "patternCount above 256";
+  if (song.instrumentCount > MAX_INSTRUMENTS) return "instrumentCount above 128";
+  if (song.songLength == 0 || song.songLength > MAX_ORDERS) return "songLength outside 1..256";
+  if (song.restartPosition >= song.songLength) return "restartPosition at or past songLength";
+  if (song.defaultBpm == 0) return "defaultBpm 0";
+  for (int p = 0; p < MAX_PATTERNS; ++p) {
+    const Pattern& pattern = patterns[p];
+    const bool hasCells = p < song.patternCount && pattern.rowCount != 0 && song.channelCount != 0;
+    if ((pattern.cells != nullptr) != hasCells) return "pattern cells present where there are none, or missing";
+    if (p >= song.patternCount && pattern.rowCount != 0) return "rows in a pattern beyond patternCount";
+  }
+  for (int i = 0; i < MAX_INSTRUMENTS; ++i) {
+    const Instrument& instrument = instruments[i];
+    if (i >= song.instrumentCount) {
+      if (instrument.sampleCount != 0 || instrument.samples[0] != nullptr) return "instrument beyond instrumentCount set";
+      continue;
+    }
+    if (instrument.sampleCount > MAX_SAMPLES_PER_INSTRUMENT) return "sampleCount above 16";
+    for (const Envelope* envelope : {&instrument.volumeEnvelope, &instrument.panningEnvelope}) {
+      if (envelope->pointCount > MAX_ENVELOPE_POINTS) return "envelope pointCount above 12";
+      if (envelope->pointCount < 2 && envelope->flags != 0) return "envelope of fewer than 2 points is on";
+    }
+    for (int k = 0; k < MAX_SAMPLES_PER_INSTRUMENT; ++k) {
+      const Sample* sample = instrument.samples[k];
+      if (sample == nullptr) return "null sample slot";
+      if (k >= instrument.sampleCount) {
+        if (sample != &emptySample) return "slot beyond sampleCount is not emptySample";
+        continue;
+      }
+      if (sample == &emptySample) return "real slot points at emptySample";
+      const std::uint64_t loopEnd = std::uint64_t{sample->loopStart} + sample->loopLength;
+      if (loopEnd > sample->length) return "loop ends past its sample";
+      if ((sample->loopLength == 0) != (sample->length == 0)) return "loopLength 0 on a sample with frames";
+      if (sample->loopKind != LOOP_NONE && sample->loopKind != LOOP_FORWARD && sample->loopKind != LOOP_PINGPONG)
+        return "loopKind not one of the three";
+      if ((sample->data == nullptr) != (sample->length == 0)) return "sample data missing or present without frames";
+      if (sample->data == nullptr) continue;
+      if (sample->bits != 16) return "sample data not widened to 16 bits";
+      const std::int16_t* data = sample->data;
+      if (sample->loopKind == LOOP_PINGPONG && data[loopEnd] != data[loopEnd - 1]) return "ping-pong guard frame wrong";
+      if (sample->loopKind == LOOP_FORWARD && data[loopEnd] != data[sample->loopStart]) return "forward guard frame wrong";
+      if (sample->loopKind == LOOP_NONE && data[sample->length] != 0) return "guard frame of a sample without a loop not 0";
+      for (std::uint32_t n = sample->length + 1; n < sample->length + SAMPLE_PAD_FRAMES; ++n)
+        if (data[n] != 0) return "padding frame after the guard not 0";
+    }
+  }
+  return nullptr;
+}
+
+// After each block: every voice that holds a sample reads inside it now and will meet its
+// end on a later call. The mixer reads frames positionInt and positionInt + 1; a ping-pong
+// turn onto a loop start of 0 may leave positionInt at -1, which it reads as frame 0. It finds
+// the end as the distance from the 32.32 position to the loop end (going forward; the sample's
+// end once past the loop) or from the loop start (going backward): a position on the far side
+// of that point gives a distance that wraps, the end is never met, and the voice runs out of
+// its block.
+inline const char* checkVoices() {
+  for (const Voice& voice : voices) {
+    const Sample* sample = voice.sample;
+    if (sample == nullptr) continue;
+    if (sample->data == nullptr) return "a voice still holds a sample without data after a block";
+    if (voice.positionInt < -1) return "voice position below the sample's start";
+    if (static_cast<std::int64_t>(voice.positionInt) > std::int64_t{sample->length}) return "voice position past the sample's end";
+    if (voice.stepInt >= 256) return "voice step of 256 frames or more";
+    if (voice.positionInt < 0) continue;
+    const std::uint64_t position = std::uint64_t{static_cast<std::uint32_t>(voice.positionInt)} << 32 | voice.positionFrac;
+    const std::uint32_t loopEnd = sample->loopStart + sample->loopLength;
+    if (voice.direction == DIRECTION_FORWARD) {
+      const std::uint32_t end = static_cast<std::uint32_t>(voice.positionInt) > loopEnd ? sample->length : loopEnd;
+      if (position > std::uint64_t{end} << 32) return "forward voice past its end: the end is never met";
+    } else if (position < std::uint64_t{sample->loopStart} << 32) {
+      return "backward voice below its loop start: the start is never met";
+    }
+  }
+  return nullptr;
+}
+
+// Every float of the block is a finite value.
+inline const char* checkFinite(const float* values, std::size_t valueCount) {
+  for (std::size_t i = 0; i < valueCount; ++i)
+    if (!std::isfinite(values[i])) return "a NaN or an infinity in the float block";
+  return nullptr;
+}
