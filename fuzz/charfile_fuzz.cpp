@@ -1,0 +1,200 @@
+// libFuzzer target for the level change: a name, an experience table, a level index and the
+// state of the character file come from the input; the change runs against a tree of files in
+// a private temporary folder (the process's current directory for the whole run). The tree
+// is compared before and after: no file but the character's own may change, appear or
+// vanish, and in that file only byte 200 (201 from index 256 up), 332..335 and the experience
+// bytes from 404 on may change; one message is shown each time, "Level Changed" only when the
+// file was written.
+//
+// Input: flags, name length, name, 4 bytes of level index, 2 bytes of file length, then the
+// text of XPHex.txt.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/frontend.h"
+#include "editor/character_file.h"
+#include "editor/experience_table.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path folder;
+std::vector<std::string> messages;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "charfile_fuzz: %s\n", what);
+  for (const std::string& message : messages) std::fprintf(stderr, "  message: %s\n", message.c_str());
+  std::abort();
+}
+
+const FrontEnd fuzzFrontEnd = {
+    [](DialogHandle, int, char* buffer, int) { buffer[0] = '\0'; },
+    [](DialogHandle, int, std::int32_t*) { return false; },
+    [](DialogHandle, int, const char*) {},
+    [](DialogHandle) {},
+    [](DialogHandle owner, const char* text, const char*) {
+      if (owner != nullptr) fail("a message with an owner");
+      messages.push_back(text);
+    },
+    [](DialogHandle, int) {},
+    [](int) { fail("the process was ended"); },
+};
+
+// Reads the input front to back; past its end every read gives zeros.
+struct InputReader {
+  const std::uint8_t* data;
+  std::size_t byteCount;
+  std::size_t at = 0;
+  std::uint8_t u8() { return at < byteCount ? data[at++] : 0; }
+  std::string bytes(std::size_t count) {
+    std::string text;
+    while (count-- > 0 && at < byteCount) text.push_back(static_cast<char>(data[at++]));
+    return text;
+  }
+  std::string rest() { return bytes(byteCount - at); }
+};
+
+// Every entry under the folder: its kind and, for a file, its bytes.
+using Tree = std::map<fs::path, std::string>;
+
+Tree snapshot() {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const fs::path relative = fs::relative(entry.path(), folder);
+    if (entry.is_directory()) {
+      tree[relative] = "<folder>";
+    } else {
+      std::ifstream in(entry.path(), std::ios::binary);
+      tree[relative] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+  }
+  return tree;
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) fail("cannot write a file of the tree");
+}
+
+// A file's bytes before the change: a pattern that no written byte is likely to keep equal
+// everywhere.
+std::string fileBytes(std::size_t byteCount) {
+  std::string bytes(byteCount, '\0');
+  for (std::size_t i = 0; i < byteCount; ++i) bytes[i] = static_cast<char>(i * 37 + 11);
+  return bytes;
+}
+
+void removeFolder() {
+  std::error_code ignored;
+  fs::current_path(folder.parent_path(), ignored);
+  fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string name = (fs::temp_directory_path() / "charfile_fuzz.XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) fail("no temporary folder");
+  folder = name;
+  fs::current_path(folder);
+  std::atexit(removeFolder);
+  setFrontEnd(&fuzzFrontEnd);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byteCount) {
+  InputReader input{data, byteCount};
+  const std::uint8_t flags = input.u8();
+  const std::string name = input.bytes(input.u8() % 99);  // 0..98 bytes, as the dialog allows
+  std::uint32_t rawIndex = 0;
+  for (int i = 0; i < 4; ++i) rawIndex = rawIndex << 8 | input.u8();
+  const std::size_t fileLength = (input.u8() << 8 | input.u8()) % 700;
+  const std::string tableText = input.rest();
+
+  // The tree: the table, the character's bucket folder (unless flag 4), decoys in the bucket,
+  // in the next bucket under the same name and beside the buckets, and the character's file
+  // as a file (flag 1) or a folder (flag 2), or missing.
+  std::error_code ignored;
+  fs::remove_all(folder / "Dataserver", ignored);
+  writeFile(folder / "XPHex.txt", tableText);
+  const bool validName = isValidCharacterName(name);
+  const std::uint8_t bucket = characterBucket(name);
+  const fs::path userdata = folder / "Dataserver" / "userdata";
+  const fs::path bucketFolder = userdata / std::to_string(bucket);
+  const fs::path target = bucketFolder / (name + ".dat");
+  fs::create_directories(userdata);
+  writeFile(userdata / "decoy.dat", fileBytes(500));
+  if (validName) {
+    fs::create_directories(userdata / std::to_string((bucket + 1) % 256));
+    writeFile(userdata / std::to_string((bucket + 1) % 256) / (name + ".dat"), fileBytes(500));
+  }
+  if ((flags & 4) == 0) {
+    fs::create_directories(bucketFolder);
+    if (name != "decoy") writeFile(bucketFolder / "decoy.dat", fileBytes(500));
+    if (validName && (flags & 3) == 1) writeFile(target, fileBytes(fileLength));
+    if (validName && (flags & 3) == 2) fs::create_directories(target);
+  }
+
+  messages.clear();
+  if (!loadExperienceTable() || !messages.empty()) fail("the table was not read");
+  const std::size_t levelCount = experienceTable().size();
+  // Mostly an index inside the table or just past it; with flag 8, any 32-bit value.
+  const std::int32_t levelIndex = (flags & 8) != 0 ? static_cast<std::int32_t>(rawIndex)
+                                                   : static_cast<std::int32_t>(rawIndex % (levelCount + 2));
+
+  const Tree before = snapshot();
+  changeCharacterLevel(name, levelIndex);
+  const Tree after = snapshot();
+
+  if (messages.size() != 1) fail("not exactly one message");
+  const bool changed = messages[0] == "Level Changed";
+  const bool canChange = validName && levelIndex >= 0 && static_cast<std::size_t>(levelIndex) < levelCount &&
+                         (flags & 4) == 0 && (flags & 3) == 1;
+  if (changed != canChange) fail("the outcome does not follow from the name, the index and the file");
+
+  // Bytes the change may write: 200 (and 201), 332..335, and one byte from 404 on for every
+  // pair of digits before the last 8 (a short or odd entry counts as padded to an even
+  // length of at least 8).
+  std::size_t digits = 0;
+  if (canChange) digits = experienceTable()[static_cast<std::size_t>(levelIndex)].size();
+  digits = digits < 8 ? 8 : digits + digits % 2;
+  const std::size_t highEnd = 404 + (digits - 8) / 2;
+  const std::size_t levelEnd = levelIndex >= 256 ? 202 : 201;
+  auto mayWrite = [&](std::size_t offset) {
+    return (offset >= 200 && offset < levelEnd) || (offset >= 332 && offset < 336) ||
+           (offset >= 404 && offset < highEnd);
+  };
+
+  if (before.size() != after.size()) fail("an entry of the tree appeared or vanished");
+  const fs::path targetName = fs::relative(target, folder);
+  for (const auto& [path, bytes] : before) {
+    const auto found = after.find(path);
+    if (found == after.end()) fail("an entry of the tree was renamed");
+    const std::string& now = found->second;
+    if (now == bytes) continue;
+    if (!changed || path != targetName) fail("a file other than the character's changed");
+    if (now.size() < bytes.size()) fail("the character's file was cut");
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      const char old = i < bytes.size() ? bytes[i] : '\0';
+      if (now[i] != old && !mayWrite(i)) fail("a byte outside the level and the experience changed");
+    }
+    // Grown only as far as the bytes written.
+    if (now.size() > bytes.size() && !mayWrite(now.size() - 1)) fail("the file grew past the bytes written");
+    if (static_cast<std::uint8_t>(now[200]) != (levelIndex & 0xFF)) fail("byte 200 is not the level index");
+    if (levelIndex >= 256 && static_cast<std::uint8_t>(now[201]) != ((levelIndex >> 8) & 0xFF))
+      fail("byte 201 is not the level index's high byte");
+  }
+  if (changed && before.at(targetName).size() < 336 && after.at(targetName).size() < 336)
+    fail("a short file did not grow to take the experience");
+  return 0;
+}

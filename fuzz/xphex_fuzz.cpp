@@ -1,0 +1,84 @@
+// libFuzzer target for the experience table reader: the input becomes XPHex.txt in a private
+// temporary folder (the process's current directory for the whole run), and the table read
+// from it must be exactly the input split at the six whitespace bytes, with no message shown.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/frontend.h"
+#include "editor/experience_table.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path folder;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "xphex_fuzz: %s\n", what);
+  std::abort();
+}
+
+const FrontEnd fuzzFrontEnd = {
+    [](DialogHandle, int, char* buffer, int) { buffer[0] = '\0'; },
+    [](DialogHandle, int, std::int32_t*) { return false; },
+    [](DialogHandle, int, const char*) {},
+    [](DialogHandle) {},
+    [](DialogHandle, const char* text, const char*) {
+      std::fprintf(stderr, "message: %s\n", text);
+      fail("a message for a file that exists");
+    },
+    [](DialogHandle, int) {},
+    [](int) { fail("the process was ended"); },
+};
+
+// The plain reading: a token is a maximal run of bytes other than the six whitespace bytes.
+std::vector<std::string> tokensOf(const std::uint8_t* data, std::size_t byteCount) {
+  std::vector<std::string> tokens;
+  std::string token;
+  for (std::size_t i = 0; i < byteCount; ++i) {
+    const std::uint8_t c = data[i];
+    if (c == ' ' || (c >= '\t' && c <= '\r')) {
+      if (!token.empty()) tokens.push_back(token);
+      token.clear();
+    } else {
+      token.push_back(static_cast<char>(c));
+    }
+  }
+  if (!token.empty()) tokens.push_back(token);
+  return tokens;
+}
+
+void removeFolder() {
+  std::error_code ignored;
+  fs::current_path(folder.parent_path(), ignored);
+  fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string name = (fs::temp_directory_path() / "xphex_fuzz.XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) fail("no temporary folder");
+  folder = name;
+  fs::current_path(folder);
+  std::atexit(removeFolder);
+  setFrontEnd(&fuzzFrontEnd);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byteCount) {
+  std::FILE* file = std::fopen("XPHex.txt", "wb");
+  if (file == nullptr) fail("cannot write XPHex.txt");
+  if (byteCount != 0 && std::fwrite(data, 1, byteCount, file) != byteCount) fail("cannot write XPHex.txt");
+  if (std::fclose(file) != 0) fail("cannot write XPHex.txt");
+
+  const auto count = loadExperienceTable();
+  if (!count) fail("an existing XPHex.txt was not read");
+  if (*count != experienceTable().size()) fail("the count is not the table's size");
+  if (experienceTable() != tokensOf(data, byteCount)) fail("the table is not the file's tokens");
+  return 0;
+}
