@@ -20,6 +20,7 @@ typedef struct {
   int timer;                          /* timerfd that wakes poll() once per period */
   struct timespec started;            /* monotonic time of the start */
   int running;
+  snd_pcm_uframes_t reported;         /* frames played as last told to ALSA */
 } Capture;
 
 static snd_pcm_uframes_t elapsedFrames(const Capture *capture) {
@@ -37,9 +38,14 @@ static snd_pcm_uframes_t playedFrames(const Capture *capture) {
   return elapsed < capture->io.appl_ptr ? elapsed : capture->io.appl_ptr;
 }
 
+/* ALSA sees the pointer modulo the buffer, so one call may move it by less than a buffer: a
+ * program that stalled for a whole buffer is told in two steps, not in none. */
 static snd_pcm_sframes_t capturePointer(snd_pcm_ioplug_t *io) {
-  const Capture *capture = io->private_data;
-  return (snd_pcm_sframes_t)(playedFrames(capture) % io->buffer_size);
+  Capture *capture = io->private_data;
+  snd_pcm_uframes_t played = playedFrames(capture);
+  if (played - capture->reported >= io->buffer_size) played = capture->reported + io->buffer_size - 1;
+  capture->reported = played;
+  return (snd_pcm_sframes_t)(played % io->buffer_size);
 }
 
 static snd_pcm_sframes_t captureTransfer(snd_pcm_ioplug_t *io, const snd_pcm_channel_area_t *areas,
@@ -66,6 +72,7 @@ static int captureStart(snd_pcm_ioplug_t *io) {
   Capture *capture = io->private_data;
   clock_gettime(CLOCK_MONOTONIC, &capture->started);
   capture->running = 1;
+  capture->reported = 0;
   return armTimer(capture, 1);
 }
 
@@ -78,6 +85,7 @@ static int captureStop(snd_pcm_ioplug_t *io) {
 static int capturePrepare(snd_pcm_ioplug_t *io) {
   Capture *capture = io->private_data;
   capture->running = 0;
+  capture->reported = 0;
   /* Before the start, poll() must see room at once: a short one-shot wake-up. */
   struct itimerspec spec;
   memset(&spec, 0, sizeof spec);
