@@ -58,14 +58,14 @@ static snd_pcm_sframes_t captureTransfer(snd_pcm_ioplug_t *io, const snd_pcm_cha
 }
 
 static int armTimer(Capture *capture, int on) {
-  struct itimerspec spec;
-  memset(&spec, 0, sizeof spec);
+  struct itimerspec wakeUp;
+  memset(&wakeUp, 0, sizeof wakeUp);
   if (on) {
     const long long ns = (long long)capture->io.period_size * 1000000000LL / capture->io.rate;
-    spec.it_interval.tv_sec = spec.it_value.tv_sec = ns / 1000000000LL;
-    spec.it_interval.tv_nsec = spec.it_value.tv_nsec = ns % 1000000000LL;
+    wakeUp.it_interval.tv_sec = wakeUp.it_value.tv_sec = ns / 1000000000LL;
+    wakeUp.it_interval.tv_nsec = wakeUp.it_value.tv_nsec = ns % 1000000000LL;
   }
-  return timerfd_settime(capture->timer, 0, &spec, NULL);
+  return timerfd_settime(capture->timer, 0, &wakeUp, NULL);
 }
 
 static int captureStart(snd_pcm_ioplug_t *io) {
@@ -87,10 +87,10 @@ static int capturePrepare(snd_pcm_ioplug_t *io) {
   capture->running = 0;
   capture->reported = 0;
   /* Before the start, poll() must see room at once: a short one-shot wake-up. */
-  struct itimerspec spec;
-  memset(&spec, 0, sizeof spec);
-  spec.it_value.tv_nsec = 1000000;
-  return timerfd_settime(capture->timer, 0, &spec, NULL);
+  struct itimerspec wakeUp;
+  memset(&wakeUp, 0, sizeof wakeUp);
+  wakeUp.it_value.tv_nsec = 1000000;
+  return timerfd_settime(capture->timer, 0, &wakeUp, NULL);
 }
 
 static int capturePollRevents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned int nfds, unsigned short *revents) {
