@@ -221,32 +221,40 @@ bool silentVoicesMayBeWalked() {
 }
 
 #if LE_MIXER_X86
-// frameCount / 4 groups of four frames. gains holds (left, right) doubles: one pair for
-// every frame when GAIN_TABLE is false, else a pair per frame, in frame order. The frames
-// need no low clamp: every index is at least 0. Each gather reads frames a and b of one
-// position as one 32-bit word (a in the low half); b is the guard frame at the loop's end.
-// FMA stays off in this clone as everywhere: a fused multiply-add would round once where
-// the frame loops round twice.
-template <bool GAIN_TABLE>
+// frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
+// Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
+// grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
+// another; gains holds the gains after the last frame on return. The frames need no low
+// clamp: every index is at least 0. Frames a and b of a position are read as
+// one 32-bit word (a in the low half) by plain loads; an AVX2 gather of the four words was
+// half as fast on the machines measured. FMA stays off in this clone as everywhere: a fused
+// multiply-add would round once where the frame loops round twice.
+template <bool RAMP>
 __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
                                                   std::uint64_t stride, float* frame,
-                                                  std::uint32_t frameCount, const double* gains) {
-  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  __m256i position = _mm256_add_epi64(
-      _mm256_set1_epi64x(lane(base)),
-      _mm256_setr_epi64x(0, lane(stride), lane(2 * stride), lane(3 * stride)));
-  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
-  // integer parts (the high words) to lanes 0..3, fractions to lanes 4..7
-  const __m256i split = _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6);
+                                                  std::uint32_t frameCount, double* gains,
+                                                  const double* deltas) {
   const __m256d fractionScale = _mm256_set1_pd(TWO_POW_MINUS_31);
-  __m256d gain = _mm256_setzero_pd();
-  if constexpr (!GAIN_TABLE) gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
+  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  const auto pairAt = [data](std::uint64_t at) {
+    std::int32_t word;
+    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
+    return word;
+  };
+  // the top 31 bits of the fraction, as a non-negative int32
+  const auto fractionAt = [](std::uint64_t at) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(at) >> 1); };
 
+  std::uint64_t first = base;
   for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
-    const __m256i parts = _mm256_permutevar8x32_epi32(position, split);
-    const __m128i index = _mm256_castsi256_si128(parts);
-    const __m128i fraction31 = _mm_srli_epi32(_mm256_extracti128_si256(parts, 1), 1);
-    const __m128i pair = _mm_i32gather_epi32(reinterpret_cast<const int*>(data), index, 2);
+    const std::uint64_t second = first + stride;
+    const std::uint64_t third = second + stride;
+    const std::uint64_t fourth = third + stride;
+    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), pairAt(third), pairAt(fourth));
+    const __m128i fraction31 = _mm_setr_epi32(fractionAt(first), fractionAt(second),
+                                              fractionAt(third), fractionAt(fourth));
+    first = fourth + stride;
     const __m128i a = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
     const __m128i b = _mm_srai_epi32(pair, 16);
     const __m256d f = _mm256_mul_pd(_mm256_cvtepi32_pd(fraction31), fractionScale);
@@ -258,10 +266,13 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const __m256d value23 = _mm256_permute4x64_pd(value, 0xFA);
     __m256d gain01 = gain;
     __m256d gain23 = gain;
-    if constexpr (GAIN_TABLE) {
-      gain01 = _mm256_loadu_pd(gains);
-      gain23 = _mm256_loadu_pd(gains + 4);
-      gains += 8;
+    if constexpr (RAMP) {
+      const __m128d gain1 = _mm_add_pd(running, delta);
+      const __m128d gain2 = _mm_add_pd(gain1, delta);
+      const __m128d gain3 = _mm_add_pd(gain2, delta);
+      gain01 = _mm256_set_m128d(gain1, running);
+      gain23 = _mm256_set_m128d(gain3, gain2);
+      running = _mm_add_pd(gain3, delta);
     }
     const __m256 out = _mm256_loadu_ps(frame);
     const __m256d out01 = _mm256_cvtps_pd(_mm256_castps256_ps128(out));
@@ -269,10 +280,9 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const __m128 sum01 = _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01)));
     const __m128 sum23 = _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23)));
     _mm256_storeu_ps(frame, _mm256_set_m128(sum23, sum01));
-
-    position = _mm256_add_epi64(position, advance4);
     frame += 8;
   }
+  if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
 bool cpuHasAvx2() {
@@ -304,9 +314,9 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
     // The pairs at the target gains, four frames at a time; what is left (2 or 3 frames,
     // the odd one last) goes through the frame loop, which keeps the parity rule.
     const std::uint32_t quadFrames = (frameCount - (oddLast ? 1 : 0)) & ~3u;
-    const double targets[2] = {targetLeft, targetRight};
+    double targets[2] = {targetLeft, targetRight};
     const std::uint64_t even = ~std::uint64_t{1};
-    mixQuadsAvx2<false>(data, position & even, advance & even, frame, quadFrames, targets);
+    mixQuadsAvx2<false>(data, position & even, advance & even, frame, quadFrames, targets, nullptr);
     position = positionAfter(position, advance, quadFrames);
     frame += 2 * static_cast<std::size_t>(quadFrames);
     frameCount -= quadFrames;
@@ -316,29 +326,22 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
                           currentLeft, currentRight);
 }
 
-// Ramp frames (the rules of mixRamp) with the fast loops; no low clamp. The running gains
-// are summed one frame after another as in mixRamp, into a table that the quads read.
+// Ramp frames (the rules of mixRamp) with the fast loops; no low clamp.
 std::uint64_t mixRampFast(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
                           float* frame, std::uint32_t frameCount, double& left, double& right,
                           double leftDelta, double rightDelta) {
 #if LE_MIXER_X86
   if (avx2Loops && frameCount >= 4) {
-    constexpr std::uint32_t TABLE_FRAMES = RAMP_LENGTH;
-    double gains[2 * TABLE_FRAMES];
+    const std::uint32_t quadFrames = frameCount & ~3u;
+    double gains[2] = {left, right};
+    const double deltas[2] = {leftDelta, rightDelta};
     const std::uint64_t even = ~std::uint64_t{1};
-    while (frameCount >= 4) {
-      const std::uint32_t chunkFrames = (frameCount < TABLE_FRAMES ? frameCount : TABLE_FRAMES) & ~3u;
-      for (std::uint32_t i = 0; i < chunkFrames; ++i) {
-        gains[2 * i] = left;
-        gains[2 * i + 1] = right;
-        left += leftDelta;
-        right += rightDelta;
-      }
-      mixQuadsAvx2<true>(data, position & even, advance & even, frame, chunkFrames, gains);
-      position = positionAfter(position, advance, chunkFrames);
-      frame += 2 * static_cast<std::size_t>(chunkFrames);
-      frameCount -= chunkFrames;
-    }
+    mixQuadsAvx2<true>(data, position & even, advance & even, frame, quadFrames, gains, deltas);
+    left = gains[0];
+    right = gains[1];
+    position = positionAfter(position, advance, quadFrames);
+    frame += 2 * static_cast<std::size_t>(quadFrames);
+    frameCount -= quadFrames;
   }
 #endif
   return mixRamp<false>(data, position, advance, frame, frameCount, left, right, leftDelta,
