@@ -63,17 +63,15 @@ std::vector<std::uint8_t> testModuleBytes() {
   return writeXm(m);
 }
 
-const std::vector<std::uint8_t>& moduleBytes() {
+ModuleImage moduleImage() {
   static const std::vector<std::uint8_t> bytes = testModuleBytes();
-  return bytes;
+  return {bytes.data(), bytes.size()};
 }
-
-ModuleImage moduleImage() { return {moduleBytes().data(), moduleBytes().size()}; }
 
 // Loads the module, resets the player and allocates both buffers; releases them at the end.
 struct Rendering {
   Rendering() {
-    EXPECT_EQ(loadModule(moduleBytes().data(), moduleBytes().size()), nullptr);
+    EXPECT_EQ(loadModule(moduleImage().bytes, moduleImage().byteCount), nullptr);
     resetPlayer();
     writeBlock = 0;
     EXPECT_TRUE(allocateRing() && allocateMixBuffer()) << "buffers for the block fill";
@@ -145,21 +143,12 @@ const AudioDevice fakeDevice = {
       fake.calls.push_back(format.avgBytesPerSec == 176400 && format.blockAlign == 4 ? "open" : "open?");
       return true;
     },
-    [](WaveHeader& header) {
-      fake.calls.push_back("prepare");
-      fake.prepared = header;
-      return true;
-    },
-    [] {
-      fake.calls.push_back("submit");
-      fake.blocksAtSubmit = blocksPublished.load();
-      return true;
-    },
+    [](WaveHeader& header) { return fake.prepared = header, fake.calls.push_back("prepare"), true; },
+    [] { return fake.blocksAtSubmit = blocksPublished.load(), fake.calls.push_back("submit"), true; },
     [](std::uint64_t* bytesPlayed) {
       ++fake.positionQueries;
-      if (!fake.positionReadable.load()) return false;
-      *bytesPlayed = fake.position.load();
-      return true;
+      if (fake.positionReadable) *bytesPlayed = fake.position;
+      return fake.positionReadable.load();
     },
     [] { fake.calls.push_back("reset"); },
     [](WaveHeader&) { fake.calls.push_back("unprepare"); },
@@ -171,7 +160,6 @@ void resetFake() {
   fake.positionReadable = true;
   fake.positionQueries = 0;
   fake.calls.clear();
-  fake.prepared = {};
 }
 
 // One pass of the thread, then the sleep ends the loop: a single pass can be watched.
@@ -463,8 +451,13 @@ TEST_F(Music, StartsAndStopsManyTimesOnTheSilentDevice) {
   }
 }
 
-TEST(SilentDevice, PositionRunsWithTheClock) {
-  ASSERT_TRUE(silentAudioDevice.open(PLAYBACK_FORMAT));
+TEST(SilentDevice, ChosenByTheEnvironmentAndPacedByTheClock) {
+#ifdef _WIN32
+  _putenv_s("LEVEL_EDITOR_AUDIO", "silent");
+#else
+  setenv("LEVEL_EDITOR_AUDIO", "silent", 1);
+#endif
+  ASSERT_EQ(openChosenDevice(PLAYBACK_FORMAT), &silentAudioDevice);
   using Clock = std::chrono::steady_clock;
   std::uint64_t bytes = 1;
   ASSERT_TRUE(silentAudioDevice.position(&bytes));
@@ -484,22 +477,6 @@ TEST(SilentDevice, PositionRunsWithTheClock) {
   EXPECT_EQ(bytes % 4, 0u) << "whole frames";
   EXPECT_GE(static_cast<std::int64_t>(bytes), bytesIn(beforeQuery - afterSubmit) - 4);
   EXPECT_LE(static_cast<std::int64_t>(bytes), bytesIn(afterQuery - beforeSubmit) + 4);
-}
-
-TEST(DeviceChoice, EnvironmentForcesTheSilentDevice) {
-#ifdef _WIN32
-  _putenv_s("LEVEL_EDITOR_AUDIO", "silent");
-#else
-  setenv("LEVEL_EDITOR_AUDIO", "silent", 1);
-#endif
-  const AudioDevice* device = openChosenDevice(PLAYBACK_FORMAT);
-  EXPECT_EQ(device, &silentAudioDevice);
-  if (device != nullptr) device->close();
-#ifdef _WIN32
-  _putenv_s("LEVEL_EDITOR_AUDIO", "");
-#else
-  unsetenv("LEVEL_EDITOR_AUDIO");
-#endif
 }
 
 }  // namespace
