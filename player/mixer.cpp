@@ -234,7 +234,6 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
                                                   std::uint64_t stride, float* frame,
                                                   std::uint32_t frameCount, double* gains,
                                                   const double* deltas) {
-  const __m256d fractionScale = _mm256_set1_pd(TWO_POW_MINUS_31);
   const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
   __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
   const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
@@ -243,8 +242,17 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
     return word;
   };
-  // the top 31 bits of the fraction, as a non-negative int32
-  const auto fractionAt = [](std::uint64_t at) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(at) >> 1); };
+  // The interpolation fraction f = (fraction / 2, rounded down) x 2^-31. With bit 0 of the
+  // position clear, the halving is exact and f is the position's fraction itself, a multiple
+  // of 2^-31 in [0, 1); four frames on it grows by the fraction of 4 x stride, wrapping at 1.
+  // Both steps are exact in double.
+  const auto fractionOf = [](std::uint64_t at) {
+    return static_cast<double>(static_cast<std::uint32_t>(at) >> 1) * TWO_POW_MINUS_31;
+  };
+  __m256d f = _mm256_setr_pd(fractionOf(base), fractionOf(base + stride),
+                             fractionOf(base + 2 * stride), fractionOf(base + 3 * stride));
+  const __m256d fractionStep = _mm256_set1_pd(fractionOf(4 * stride));
+  const __m256d one = _mm256_set1_pd(1.0);
 
   std::uint64_t first = base;
   for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
@@ -252,12 +260,9 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const std::uint64_t third = second + stride;
     const std::uint64_t fourth = third + stride;
     const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), pairAt(third), pairAt(fourth));
-    const __m128i fraction31 = _mm_setr_epi32(fractionAt(first), fractionAt(second),
-                                              fractionAt(third), fractionAt(fourth));
     first = fourth + stride;
     const __m128i a = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
     const __m128i b = _mm_srai_epi32(pair, 16);
-    const __m256d f = _mm256_mul_pd(_mm256_cvtepi32_pd(fraction31), fractionScale);
     const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(a),
                                         _mm256_mul_pd(f, _mm256_cvtepi32_pd(_mm_sub_epi32(b, a))));
 
@@ -281,6 +286,9 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const __m128 sum23 = _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23)));
     _mm256_storeu_ps(frame, _mm256_set_m128(sum23, sum01));
     frame += 8;
+
+    f = _mm256_add_pd(f, fractionStep);
+    f = _mm256_sub_pd(f, _mm256_and_pd(_mm256_cmp_pd(f, one, _CMP_GE_OQ), one));
   }
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
