@@ -4,6 +4,8 @@
 #   linux-asan  the unit tests under AddressSanitizer and UBSan
 #   linux-tsan  the music start/stop and playback-thread tests under ThreadSanitizer
 #   windows     the MinGW-w64 build: unit tests and the Win32 window tests under Wine
+#   fuzz        clang's libFuzzer with ASan and UBSan: each fuzz target for FUZZ_SECONDS
+#               (default 60) seconds, one pass or failure per target (scripts/fuzz.sh)
 # Ends with one line "N passed, M failed" over all stages; exits non-zero if anything failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -15,14 +17,17 @@ passed=0
 failed=0
 status=0
 
-# stage NAME [ctest args...]: configure, build and test one preset.
+# stage NAME [--target T]... [ctest args...]: configure, build (everything, or only the
+# targets named) and test one preset.
 stage() {
   local preset=$1; shift
+  local targets=()
+  while [ "${1:-}" = "--target" ]; do targets+=(--target "$2"); shift 2; done
   echo "=== ${preset}: configure and build"
   if ! cmake --preset "$preset" >"build/${preset}-configure.log" 2>&1; then
     cat "build/${preset}-configure.log"; echo "=== ${preset}: configure FAILED"; failed=$((failed + 1)); status=1; return
   fi
-  if ! cmake --build --preset "$preset" -j "$jobs"; then
+  if ! cmake --build --preset "$preset" -j "$jobs" "${targets[@]}"; then
     echo "=== ${preset}: build FAILED"; failed=$((failed + 1)); status=1; return
   fi
   echo "=== ${preset}: test"
@@ -44,10 +49,19 @@ stage() {
 mkdir -p build
 stage linux
 stage linux-asan
-stage linux-tsan -L thread
+# Only the programs whose tests carry the label "thread" are built under ThreadSanitizer.
+stage linux-tsan --target audio_tests -L thread
 # Make the Wine prefix once, before tests start Wine side by side.
 scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
 stage windows
+
+# Every fuzz target counts as one test.
+echo "=== fuzz: configure, build and run"
+bash scripts/fuzz.sh 2>&1 | tee build/fuzz.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+fuzzPassed=$(grep -cE '^=== fuzz.*PASSED' build/fuzz.log)
+fuzzFailed=$(grep -cE '^=== fuzz.*FAILED' build/fuzz.log)
+passed=$((passed + fuzzPassed)); failed=$((failed + fuzzFailed))
 
 echo
 echo "${passed} passed, ${failed} failed"
