@@ -28,6 +28,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <libopenmpt/libopenmpt.h>
@@ -39,6 +40,7 @@
 #include "bench/bench_modules.h"
 #include "player/module.h"
 #include "player/player.h"
+#include "tools/xmwriter/xm_writer.h"
 
 namespace {
 
@@ -337,9 +339,11 @@ void printPriming(const Options& options, const BenchModule& module) {
 // The platform's thread operations, with create wrapped so that the thread reads its own CPU
 // clock just before it returns: the playback thread's CPU time alone, whatever else the
 // process and the machine do meanwhile. Priming runs on the calling thread and is not in it.
+// The sleep is wrapped to count the passes.
 
 std::uint32_t (*wrappedProc)(void*) = nullptr;
 std::atomic<std::int64_t> playbackThreadNanoseconds{-1};
+std::atomic<std::uint32_t> passes{0};
 
 std::uint32_t measuredProc(void* argument) {
   const std::uint32_t result = wrappedProc(argument);
@@ -354,34 +358,69 @@ ThreadHandle measuredCreate(std::uint32_t (*proc)(void*)) {
   return platformThreadOps().create(measuredProc);
 }
 
-void printPlaybackThread(const Options& options, const BenchModule& module) {
-  if (options.threadSeconds <= 0.0) return;
+void countedSleep() {
+  passes.fetch_add(1);
+  platformThreadOps().sleepPollInterval();
+}
+
+struct ThreadShare {
+  double playedSeconds = 0.0;
+  double cpuSeconds = -1.0;  // below 0 when the thread did not run
+  std::uint32_t blocks = 0;
+  std::uint32_t passes = 0;
+};
+
+ThreadShare measurePlayback(const std::vector<std::uint8_t>& bytes, double seconds) {
   ThreadOps measured = platformThreadOps();
   measured.create = measuredCreate;
+  measured.sleepPollInterval = countedSleep;
   useThreadOps(&measured);
   useAudioDevice(&silentAudioDevice);
   playbackThreadNanoseconds.store(-1);
+  passes.store(0);
 
-  const ModuleImage image{module.bytes.data(), module.bytes.size()};
-  startMusic(image);
+  ThreadShare share;
+  startMusic(ModuleImage{bytes.data(), bytes.size()});
   const std::uint32_t publishedAtStart = blocksPublished.load();
   const double start = wallSeconds();
-  std::this_thread::sleep_for(std::chrono::duration<double>(options.threadSeconds));
-  const std::uint32_t blocks = blocksPublished.load() - publishedAtStart;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  share.blocks = blocksPublished.load() - publishedAtStart;
   stopMusic();
-  const double played = wallSeconds() - start;
+  share.playedSeconds = wallSeconds() - start;
+  share.passes = passes.load();
   useThreadOps(nullptr);
   useAudioDevice(nullptr);
-
   const std::int64_t nanoseconds = playbackThreadNanoseconds.load();
-  if (nanoseconds < 0) {
-    std::fprintf(stderr, "player-bench: the playback thread did not run\n");
-    return;
+  if (nanoseconds >= 0) share.cpuSeconds = static_cast<double>(nanoseconds) * 1e-9;
+  return share;
+}
+
+// A module of one channel and no notes: its thread polls, ticks, clears and converts blocks
+// but mixes nothing, which is the floor under any module's share.
+std::vector<std::uint8_t> silentModuleBytes() {
+  XmModule m;
+  m.channelCount = 1;
+  m.orders = {0};
+  m.patterns.push_back(xmPattern(m, 64));
+  return writeXm(m);
+}
+
+void printPlaybackThread(const Options& options, const BenchModule& module) {
+  if (options.threadSeconds <= 0.0) return;
+  std::printf("\nPlayback thread on the silent device: its own CPU time over the play time\n");
+  std::printf("%-24s %8s %7s %7s %10s %10s\n", "module", "played", "passes", "blocks",
+              "thread CPU", "one core");
+  const std::pair<const char*, std::vector<std::uint8_t>> runs[] = {
+      {module.name.c_str(), module.bytes}, {"no notes (the floor)", silentModuleBytes()}};
+  for (const auto& [name, bytes] : runs) {
+    const ThreadShare share = measurePlayback(bytes, options.threadSeconds);
+    if (share.cpuSeconds < 0.0) {
+      std::fprintf(stderr, "player-bench: the playback thread did not run\n");
+      return;
+    }
+    std::printf("%-24s %7.2fs %7u %7u %8.2fms %9.4f%%\n", name, share.playedSeconds, share.passes,
+                share.blocks, share.cpuSeconds * 1e3, 100.0 * share.cpuSeconds / share.playedSeconds);
   }
-  const double cpu = static_cast<double>(nanoseconds) * 1e-9;
-  std::printf("\nPlayback thread, %s on the silent device for %.2f s: %u blocks refilled,\n"
-              "thread CPU time %.3f ms = %.4f %% of one core\n",
-              module.name.c_str(), played, blocks, cpu * 1e3, 100.0 * cpu / played);
 }
 
 }  // namespace
