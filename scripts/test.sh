@@ -49,7 +49,8 @@ stage() {
 mkdir -p build
 stage linux
 stage linux-asan
-# Only the programs whose tests carry the label "thread" are built under ThreadSanitizer.
+# Only the programs whose tests carry the label "thread" are built under ThreadSanitizer: a
+# program that gets the label must be named here too, or its tests are left out unseen.
 stage linux-tsan --target audio_tests -L thread
 # Make the Wine prefix once, before tests start Wine side by side.
 scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
