@@ -253,6 +253,8 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
                              fractionOf(base + 2 * stride), fractionOf(base + 3 * stride));
   const __m256d fractionStep = _mm256_set1_pd(fractionOf(4 * stride));
   const __m256d one = _mm256_set1_pd(1.0);
+  const __m128i firstOfPair = _mm_set1_epi32(1);                   // int16 pairs (1, 0)
+  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);     // int16 pairs (-1, 1)
 
   std::uint64_t first = base;
   for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
@@ -261,10 +263,11 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const std::uint64_t fourth = third + stride;
     const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), pairAt(third), pairAt(fourth));
     first = fourth + stride;
-    const __m128i a = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
-    const __m128i b = _mm_srai_epi32(pair, 16);
+    // a x 1 + b x 0 and a x -1 + b x 1, each exact in 32 bits
+    const __m128i a = _mm_madd_epi16(pair, firstOfPair);
+    const __m128i difference = _mm_madd_epi16(pair, secondMinusFirst);
     const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(a),
-                                        _mm256_mul_pd(f, _mm256_cvtepi32_pd(_mm_sub_epi32(b, a))));
+                                        _mm256_mul_pd(f, _mm256_cvtepi32_pd(difference)));
 
     // (v0, v0, v1, v1) and (v2, v2, v3, v3) against (L0, R0, L1, R1) and (L2, R2, L3, R3)
     const __m256d value01 = _mm256_permute4x64_pd(value, 0x50);
@@ -279,12 +282,10 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
       gain23 = _mm256_set_m128d(gain3, gain2);
       running = _mm_add_pd(gain3, delta);
     }
-    const __m256 out = _mm256_loadu_ps(frame);
-    const __m256d out01 = _mm256_cvtps_pd(_mm256_castps256_ps128(out));
-    const __m256d out23 = _mm256_cvtps_pd(_mm256_extractf128_ps(out, 1));
-    const __m128 sum01 = _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01)));
-    const __m128 sum23 = _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23)));
-    _mm256_storeu_ps(frame, _mm256_set_m128(sum23, sum01));
+    const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(frame));
+    const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(frame + 4));
+    _mm_storeu_ps(frame, _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01))));
+    _mm_storeu_ps(frame + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23))));
     frame += 8;
 
     f = _mm256_add_pd(f, fractionStep);
