@@ -109,9 +109,7 @@ RenderRun renderWithTool(const std::string& name, const std::vector<std::uint8_t
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.errorText = readBytes(errors);
   if (fs::exists(wav)) run.wav = readBytes(wav);
-  fs::remove(module);
-  fs::remove(wav);
-  fs::remove(errors);
+  fs::remove_all(folder);
   return run;
 }
 
