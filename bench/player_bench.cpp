@@ -232,45 +232,56 @@ struct Libopenmpt {
 // [SECTION] Throughput
 //-----------------------------------------------------------------------------
 
-// x-realtime of the best run (audio seconds per CPU second), or 0 after a failure, which is
-// reported on stderr.
+// x-realtime of one run (audio seconds per CPU second), or -1 after a failure, which is
+// reported on stderr. The open is not timed.
 template <class Renderer>
-double bestRealtime(const BenchModule& module, const Options& options) {
-  const std::uint32_t blocks = static_cast<std::uint32_t>(
-      options.seconds * OUTPUT_FRAMES_PER_SECOND / BLOCK_FRAMES + 0.999999);
-  const double audioSeconds = static_cast<double>(blocks) * BLOCK_FRAMES / OUTPUT_FRAMES_PER_SECOND;
-  double best = 0.0;
-  for (int run = -1; run < options.runs; ++run) {  // run -1 is the warm-up
-    Renderer renderer(module);
-    if (!renderer.ok()) {
-      std::fprintf(stderr, "player-bench: %s cannot play %s\n", Renderer::NAME, module.name.c_str());
-      return 0.0;
-    }
-    const std::uint32_t runBlocks = run < 0 ? std::min<std::uint32_t>(blocks, 500) : blocks;
-    const double start = threadSeconds();
-    const bool rendered = renderer.render(runBlocks);
-    const double spent = threadSeconds() - start;
-    if (!rendered || !renderer.sounded()) {
-      std::fprintf(stderr, "player-bench: %s %s %s\n", Renderer::NAME,
-                   rendered ? "rendered only silence for" : "stopped early in", module.name.c_str());
-      return 0.0;
-    }
-    if (run >= 0 && spent > 0.0) best = std::max(best, audioSeconds / spent);
+double runRealtime(const BenchModule& module, std::uint32_t blocks) {
+  Renderer renderer(module);
+  if (!renderer.ok()) {
+    std::fprintf(stderr, "player-bench: %s cannot play %s\n", Renderer::NAME, module.name.c_str());
+    return -1.0;
   }
-  return best;
+  const double start = threadSeconds();
+  const bool rendered = renderer.render(blocks);
+  const double spent = threadSeconds() - start;
+  if (!rendered || !renderer.sounded()) {
+    std::fprintf(stderr, "player-bench: %s %s %s\n", Renderer::NAME,
+                 rendered ? "rendered only silence for" : "stopped early in", module.name.c_str());
+    return -1.0;
+  }
+  return static_cast<double>(blocks) * BLOCK_FRAMES / OUTPUT_FRAMES_PER_SECOND / spent;
 }
 
+// The three players take turns run by run, so that a burst of load elsewhere on the machine
+// falls on all of them alike; each keeps its best run. Run 0 is an untimed warm-up of 500
+// blocks (10 s). A player that fails once shows 0.
 void printThroughput(const Options& options) {
   std::printf("Throughput: %.1f s of audio per run, best of %d runs, x-realtime (audio s / CPU s)\n",
               options.seconds, options.runs);
   std::printf("%-24s %10s %10s %10s %13s %17s\n", "module", "ours", "libxmp", "libopenmpt",
               "ours/libxmp", "ours/libopenmpt");
+  const std::uint32_t blocks = static_cast<std::uint32_t>(
+      options.seconds * OUTPUT_FRAMES_PER_SECOND / BLOCK_FRAMES + 0.999999);
   for (const BenchModule& module : options.modules) {
-    const double ours = bestRealtime<Ours>(module, options);
-    const double xmp = bestRealtime<Libxmp>(module, options);
-    const double mpt = bestRealtime<Libopenmpt>(module, options);
-    std::printf("%-24s %10.0f %10.0f %10.0f %13.2f %17.2f\n", module.name.c_str(), ours, xmp, mpt,
-                xmp > 0 ? ours / xmp : 0.0, mpt > 0 ? ours / mpt : 0.0);
+    double best[3] = {0.0, 0.0, 0.0};
+    bool failed[3] = {false, false, false};
+    for (int run = 0; run <= options.runs; ++run) {
+      const std::uint32_t runBlocks = run == 0 ? std::min<std::uint32_t>(blocks, 500) : blocks;
+      const double got[3] = {
+          failed[0] ? -1.0 : runRealtime<Ours>(module, runBlocks),
+          failed[1] ? -1.0 : runRealtime<Libxmp>(module, runBlocks),
+          failed[2] ? -1.0 : runRealtime<Libopenmpt>(module, runBlocks)};
+      for (int p = 0; p < 3; ++p) {
+        if (got[p] < 0.0) failed[p] = true;
+        if (run > 0 && !failed[p]) best[p] = std::max(best[p], got[p]);
+      }
+    }
+    for (int p = 0; p < 3; ++p) {
+      if (failed[p]) best[p] = 0.0;
+    }
+    std::printf("%-24s %10.0f %10.0f %10.0f %13.2f %17.2f\n", module.name.c_str(), best[0],
+                best[1], best[2], best[1] > 0 ? best[0] / best[1] : 0.0,
+                best[2] > 0 ? best[0] / best[2] : 0.0);
     std::fflush(stdout);
   }
 }
