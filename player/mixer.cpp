@@ -182,8 +182,8 @@ std::uint64_t positionAfter(std::uint64_t position, std::uint64_t advance, std::
 // the gains that the voice update and the ramps make are multiples of 2^-39 (the ulp of the
 // least current gain, 1/256 x (1/255) as a float; the ramp deltas and the doubles summed
 // from them are coarser), so a non-zero product is at least 2^-70 and a multiple of 2^-122,
-// and a float plus such a product is 0 or at least 2^-149 in size. The
-// block fill's cleared block holds neither, so there the look always finds the stretch clean.
+// and a float plus such a product is 0 or at least 2^-149 in size. The block fill's cleared
+// block holds neither, so there the look always finds the stretch clean.
 bool holdsNegativeZeroOrNaN(const float* frame, std::uint32_t frameCount) {
   const std::size_t floatCount = 2 * static_cast<std::size_t>(frameCount);
   std::size_t i = 0;
@@ -225,10 +225,10 @@ bool silentVoicesMayBeWalked() {
 // Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
 // grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
 // another; gains holds the gains after the last frame on return. The frames need no low
-// clamp: every index is at least 0. Frames a and b of a position are read as
-// one 32-bit word (a in the low half) by plain loads; an AVX2 gather of the four words was
-// half as fast on the machines measured. FMA stays off in this clone as everywhere: a fused
-// multiply-add would round once where the frame loops round twice.
+// clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
+// word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
+// on the AMD EPYC measured. FMA stays off in this clone as everywhere: a fused multiply-add
+// would round once where the frame loops round twice.
 template <bool RAMP>
 __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
                                                   std::uint64_t stride, float* frame,
