@@ -428,11 +428,12 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
     }
     if ((distance >> 32) < (std::uint64_t{1} << 24)) {
       // 24 fraction bits on both sides; distance >> 8 is below 2^48, so the rounded-up
-      // quotient needs no more than 64 bits even for the smallest step.
+      // quotient needs no more than 64 bits even for the smallest step. It is at most
+      // frameCount exactly when the distance is at most frameCount steps (a product below
+      // 2^64), so the division is only made for an end within the stretch.
       const std::uint64_t distance24 = distance >> 8;
-      const std::uint64_t framesToEnd = distance24 / step24 + (distance24 % step24 != 0 ? 1 : 0);
-      if (framesToEnd <= frameCount) {
-        frameCount = static_cast<std::uint32_t>(framesToEnd);
+      if (distance24 <= static_cast<std::uint64_t>(frameCount) * step24) {
+        frameCount = static_cast<std::uint32_t>(distance24 / step24 + (distance24 % step24 != 0 ? 1 : 0));
         reachesEnd = true;
       }
     }
