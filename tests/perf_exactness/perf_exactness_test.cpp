@@ -32,7 +32,11 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // same voices. Seconds, not frames: positions and ramps carry across thousands of calls.
 //-----------------------------------------------------------------------------
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double RENDER_SECONDS = 4.0;  // a sanitizer looks for bad reads, not for drift
+#else
 constexpr double RENDER_SECONDS = 20.0;
+#endif
 
 struct LongRun {
   std::string module;
