@@ -16,16 +16,13 @@
 // so the figures move less than wall-clock ones. Loading and resetting are outside the timed
 // part, as is an untimed warm-up render before the runs.
 
-#include <pthread.h>
 #include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -77,7 +74,10 @@ const char* const HELP =
     "\n"
     "  --seconds S          audio per timed run (default 60)\n"
     "  --runs N             timed runs per player and module, best counts (default 5)\n"
-    "  --thread-seconds S   play time for the thread's CPU share (default 10; 0 skips it)\n";
+    "  --thread-seconds S   play time for the thread's CPU share (default 10; 0 skips it)\n"
+    "\n"
+    "A module that a player cannot play shows 0 in its column and gives exit code 1; a wrong\n"
+    "command line gives exit code 2.\n";
 
 bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path, "rb");
@@ -254,8 +254,9 @@ double runRealtime(const BenchModule& module, std::uint32_t blocks) {
 
 // The three players take turns run by run, so that a burst of load elsewhere on the machine
 // falls on all of them alike; each keeps its best run. Run 0 is an untimed warm-up of 500
-// blocks (10 s). A player that fails once shows 0.
-void printThroughput(const Options& options) {
+// blocks (10 s). A player that fails once shows 0. False when any player failed.
+bool printThroughput(const Options& options) {
+  bool allPlayed = true;
   std::printf("Throughput: %.1f s of audio per run, best of %d runs, x-realtime (audio s / CPU s)\n",
               options.seconds, options.runs);
   std::printf("%-24s %10s %10s %10s %13s %17s\n", "module", "ours", "libxmp", "libopenmpt",
@@ -278,12 +279,14 @@ void printThroughput(const Options& options) {
     }
     for (int p = 0; p < 3; ++p) {
       if (failed[p]) best[p] = 0.0;
+      allPlayed = allPlayed && !failed[p];
     }
     std::printf("%-24s %10.0f %10.0f %10.0f %13.2f %17.2f\n", module.name.c_str(), best[0],
                 best[1], best[2], best[1] > 0 ? best[0] / best[1] : 0.0,
                 best[2] > 0 ? best[0] / best[2] : 0.0);
     std::fflush(stdout);
   }
+  return allPlayed;
 }
 
 //-----------------------------------------------------------------------------
@@ -296,10 +299,12 @@ struct OursPriming {
   static constexpr const char* NAME = "ours";
   // wall-clock seconds of the three parts: load and reset, the two buffers, the 100 blocks
   double partSeconds[3] = {};
+  bool played = false;
 
   explicit OursPriming(const BenchModule& module) {
     const double start = wallSeconds();
-    loadModule(module.bytes.data(), module.bytes.size());
+    if (loadModule(module.bytes.data(), module.bytes.size()) != nullptr) return;
+    played = true;
     resetPlayer();
     const double loaded = wallSeconds();
     allocateRing();
@@ -322,10 +327,14 @@ struct OursPriming {
 template <class Renderer>
 struct PeerPriming {
   Renderer renderer;
-  explicit PeerPriming(const BenchModule& module) : renderer(module) { renderer.render(RING_BLOCKS); }
+  bool played = false;
+  explicit PeerPriming(const BenchModule& module) : renderer(module) {
+    played = renderer.ok() && renderer.render(RING_BLOCKS);
+  }
 };
 
-// The best run's time; parts, when given, gets that run's partSeconds.
+// The best run's time, or -1 when the player cannot play the module; parts, when given, gets
+// the best run's partSeconds.
 template <class Priming>
 double bestPrimingSeconds(const BenchModule& module, int runs, double* parts = nullptr) {
   double best = 1e30;
@@ -334,6 +343,7 @@ double bestPrimingSeconds(const BenchModule& module, int runs, double* parts = n
     {
       Priming priming(module);
       const double spent = wallSeconds() - start;  // the release is not part of it
+      if (!priming.played) return -1.0;
       if (run >= 0 && spent < best) {
         best = spent;
         if constexpr (requires { priming.partSeconds; }) {
@@ -356,9 +366,12 @@ void printPriming(const Options& options, const BenchModule& module) {
   const double mpt = bestPrimingSeconds<PeerPriming<Libopenmpt>>(module, options.primingRuns);
   std::printf("\nPriming %s: load, set-up and the first %u frames, wall clock, best of %d\n",
               module.name.c_str(), RING_FRAMES, options.primingRuns);
-  std::printf("%-24s %8.3f ms  (load and reset %.3f, buffers %.3f, 100 blocks %.3f)\n", "ours",
-              ours * 1e3, parts[0] * 1e3, parts[1] * 1e3, parts[2] * 1e3);
-  std::printf("%-24s %8.3f ms\n%-24s %8.3f ms\n", "libxmp", xmp * 1e3, "libopenmpt", mpt * 1e3);
+  if (ours >= 0.0) {
+    std::printf("%-24s %8.3f ms  (load and reset %.3f, buffers %.3f, 100 blocks %.3f)\n", "ours",
+                ours * 1e3, parts[0] * 1e3, parts[1] * 1e3, parts[2] * 1e3);
+  }
+  if (xmp >= 0.0) std::printf("%-24s %8.3f ms\n", "libxmp", xmp * 1e3);
+  if (mpt >= 0.0) std::printf("%-24s %8.3f ms\n", "libopenmpt", mpt * 1e3);
 }
 
 //-----------------------------------------------------------------------------
@@ -469,8 +482,13 @@ int main(int argc, char** argv) {
     std::fputs("player-bench: no memory for the ring\n", stderr);
     return 1;
   }
-  printThroughput(options);
+  // A module that a player refuses gives 0 in its column and exit code 1.
+  const bool allPlayed = printThroughput(options);
   printPriming(options, options.modules.front());
-  printPlaybackThread(options, options.modules.front());
-  return 0;
+  const BenchModule& first = options.modules.front();
+  if (loadModule(first.bytes.data(), first.bytes.size()) == nullptr) {
+    printPlaybackThread(options, first);
+  }
+  releaseModule();
+  return allPlayed ? 0 : 1;
 }
