@@ -1,8 +1,11 @@
 // The PortAudio output device: PortAudio's callback copies the ring out at a running byte
 // count, and that count is the play position. Pairs with device.h.
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "audio/device.h"
@@ -15,6 +18,28 @@ std::uint32_t ringBytes = 0;
 // Bytes handed to PortAudio since the submit; written by the callback's thread, read by the
 // playback thread. The ring offset is this count modulo ringBytes.
 std::atomic<std::uint64_t> bytesHandedOut{0};
+
+// PortAudio's probing of ALSA and JACK prints dozens of lines on stderr on a machine without a
+// sound card, where the editor must carry on quietly with the silent device. While one of
+// these lives, fd 2 goes to /dev/null. Only the dialog's thread runs at those moments (start
+// and stop), so nothing else is lost.
+struct QuietStderr {
+  int savedFd = -1;
+  QuietStderr() {
+    std::fflush(stderr);
+    const int nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nullFd < 0) return;
+    savedFd = dup(2);
+    if (savedFd >= 0) dup2(nullFd, 2);
+    close(nullFd);
+  }
+  ~QuietStderr() {
+    if (savedFd < 0) return;
+    std::fflush(stderr);
+    dup2(savedFd, 2);
+    close(savedFd);
+  }
+};
 
 // Runs on PortAudio's own thread; copies frameCount frames of the ring, wrapping at its end.
 int copyFromRing(const void*, void* output, unsigned long frameCount, const PaStreamCallbackTimeInfo*,
@@ -37,6 +62,7 @@ int copyFromRing(const void*, void* output, unsigned long frameCount, const PaSt
 }
 
 bool portAudioOpen(const WaveFormat& format) {
+  const QuietStderr quiet;
   if (Pa_Initialize() != paNoError) return false;
   if (Pa_GetDefaultOutputDevice() == paNoDevice ||
       Pa_OpenDefaultStream(&stream, 0, format.channels, paInt16, format.samplesPerSec,
@@ -75,6 +101,7 @@ void portAudioUnprepare(WaveHeader&) {
 }
 
 void portAudioClose() {
+  const QuietStderr quiet;
   Pa_CloseStream(stream);
   stream = nullptr;
   Pa_Terminate();
