@@ -243,26 +243,32 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     return word;
   };
   // The interpolation fraction f = (fraction / 2, rounded down) x 2^-31. With bit 0 of the
-  // position clear, the halving is exact and f is the position's fraction itself, a multiple
-  // of 2^-31 in [0, 1); four frames on it grows by the fraction of 4 x stride, wrapping at 1.
-  // Both steps are exact in double.
-  const auto fractionOf = [](std::uint64_t at) {
-    return static_cast<double>(static_cast<std::uint32_t>(at) >> 1) * TWO_POW_MINUS_31;
-  };
-  __m256d f = _mm256_setr_pd(fractionOf(base), fractionOf(base + stride),
-                             fractionOf(base + 2 * stride), fractionOf(base + 3 * stride));
-  const __m256d fractionStep = _mm256_set1_pd(fractionOf(4 * stride));
-  const __m256d one = _mm256_set1_pd(1.0);
+  // position clear the halving is exact, so f is the fraction word times 2^-32. The word
+  // becomes a double exactly by standing as the low half of the double 2^52 + word, from
+  // which 2^52 is then taken. No value is carried from group to group but the positions.
+  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
+  __m256i position = _mm256_setr_epi64x(lane(base), lane(base + stride), lane(base + 2 * stride),
+                                        lane(base + 3 * stride));
+  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
+  const __m256i twoPow52Bits = _mm256_set1_epi64x(0x4330000000000000);
+  const __m256d twoPow52 = _mm256_set1_pd(4503599627370496.0);
+  const __m256d twoPowMinus32 = _mm256_set1_pd(1.0 / 4294967296.0);
   const __m128i firstOfPair = _mm_set1_epi32(1);                   // int16 pairs (1, 0)
   const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);     // int16 pairs (-1, 1)
+  const std::uint64_t stride2 = 2 * stride;
+  const std::uint64_t stride3 = 3 * stride;
+  const std::uint64_t stride4 = 4 * stride;
 
   std::uint64_t first = base;
   for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
-    const std::uint64_t second = first + stride;
-    const std::uint64_t third = second + stride;
-    const std::uint64_t fourth = third + stride;
-    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), pairAt(third), pairAt(fourth));
-    first = fourth + stride;
+    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(first + stride),
+                                        pairAt(first + stride2), pairAt(first + stride3));
+    first += stride4;
+    const __m256d f = _mm256_mul_pd(
+        _mm256_sub_pd(_mm256_castsi256_pd(_mm256_blend_epi32(position, twoPow52Bits, 0xAA)),
+                      twoPow52),
+        twoPowMinus32);
+    position = _mm256_add_epi64(position, advance4);
     // a x 1 + b x 0 and a x -1 + b x 1, each exact in 32 bits
     const __m128i a = _mm_madd_epi16(pair, firstOfPair);
     const __m128i difference = _mm_madd_epi16(pair, secondMinusFirst);
@@ -287,9 +293,6 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     _mm_storeu_ps(frame, _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01))));
     _mm_storeu_ps(frame + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23))));
     frame += 8;
-
-    f = _mm256_add_pd(f, fractionStep);
-    f = _mm256_sub_pd(f, _mm256_and_pd(_mm256_cmp_pd(f, one, _CMP_GE_OQ), one));
   }
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
