@@ -9,6 +9,7 @@
 
 #include "app/frontend.h"
 #include "editor/experience_table.h"
+#include "editor/file_kind.h"
 
 namespace {
 
@@ -16,6 +17,9 @@ constexpr long LEVEL_OFFSET = 200;            // 1 byte below levelIndex 256, el
 constexpr long EXPERIENCE_LOW_OFFSET = 332;   // last 8 digits as a 32-bit little-endian value
 constexpr long EXPERIENCE_HIGH_OFFSET = 404;  // the digits before those, one byte per pair
 constexpr std::size_t EXPERIENCE_LOW_BYTES = 4;
+// Bytes 200 and 201 hold levelIndex as 16 bits, so level 65536 is the highest a file can take;
+// a higher one would be stored modulo 65536 (level 65537 as level 1).
+constexpr std::int32_t MAX_LEVEL_INDEX = 0xFFFF;
 constexpr std::size_t MIN_EXPERIENCE_DIGITS = 2 * EXPERIENCE_LOW_BYTES;
 
 // The low 8 bits of strtol(pair, base 16) in two's complement: optional sign, optional 0x,
@@ -112,9 +116,14 @@ void changeCharacterLevel(std::string_view name, std::int32_t levelIndex) {
     showMessage("Error In Getting Level Data!", "Error", nullptr);
     return;
   }
+  if (levelIndex > MAX_LEVEL_INDEX) {
+    showMessage("Level Too High! A character file holds levels up to 65536.", "Error", nullptr);
+    return;
+  }
   const std::string path = platformFilePath(characterFilePath(name));
 
-  std::FILE* check = std::fopen(path.c_str(), "rb");
+  // A folder, device or FIFO of that name is no character file: it is reported as not found.
+  std::FILE* check = isRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
   if (check == nullptr) {
     showMessage("Error Loading User Data! Path not found or Access denied!", path.c_str(), nullptr);
     return;

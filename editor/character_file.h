@@ -25,6 +25,7 @@ bool isValidCharacterName(std::string_view name);
 
 // Writes levelIndex (the level minus 1) at byte 200 (and 201 from 256 up) and the experience
 // string of that level at 332..335 and 404 onward, then reports the outcome. Nothing is
-// written for an invalid name, a levelIndex outside the table, or a file that cannot be read.
+// written for an invalid name, a levelIndex outside the table or above 65535 (two bytes), or
+// a path that is not a readable regular file.
 // Dialog's thread; every message is shown while no file is open.
 void changeCharacterLevel(std::string_view name, std::int32_t levelIndex);
