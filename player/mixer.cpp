@@ -5,7 +5,7 @@
 // Index
 //   [SECTION] Voices and rounding
 //   [SECTION] Frame loops
-//   [SECTION] Vector frame loops (x86-64, AVX2 chosen at run time)
+//   [SECTION] Vector frame loops (x86-64: AVX2 chosen at run time, else SSE2)
 //   [SECTION] Segments and end handling
 
 #include "player/mixer.h"
@@ -154,7 +154,7 @@ std::uint64_t mixRamp(const std::int16_t* data, std::uint64_t position, std::uin
 }
 
 //-----------------------------------------------------------------------------
-// [SECTION] Vector frame loops (x86-64, AVX2 chosen at run time)
+// [SECTION] Vector frame loops (x86-64: AVX2 chosen at run time, else SSE2)
 //-----------------------------------------------------------------------------
 // The frames of one segment, four at a time, with the same double operations on every
 // output float as the frame loops above and in the same order: a + f x (b - a), times the
@@ -297,18 +297,104 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
+// The same for x86-64 CPUs without AVX2: frameCount / 2 pairs of frames in SSE2 registers,
+// with the same operations on every output float in the same order.
+template <bool RAMP>
+void mixPairsSse2(const std::int16_t* data, std::uint64_t base, std::uint64_t stride,
+                  float* frame, std::uint32_t frameCount, double* gains, const double* deltas) {
+  const __m128d gain = _mm_loadu_pd(gains);
+  __m128d running = gain;  // RAMP: (left, right) of the next frame
+  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  const __m128d fractionScale = _mm_set1_pd(TWO_POW_MINUS_31);
+  const __m128i firstOfPair = _mm_set1_epi32(1);                // int16 pairs (1, 0)
+  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);  // int16 pairs (-1, 1)
+  const auto pairAt = [data](std::uint64_t at) {
+    std::int32_t word;
+    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
+    return word;
+  };
+  // the top 31 bits of the fraction, as a non-negative int32
+  const auto fraction31 = [](std::uint64_t at) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(at) >> 1);
+  };
+
+  std::uint64_t first = base;
+  for (std::uint32_t pairs = frameCount >> 1; pairs != 0; --pairs) {
+    const std::uint64_t second = first + stride;
+    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), 0, 0);
+    const __m128d f = _mm_mul_pd(
+        _mm_cvtepi32_pd(_mm_setr_epi32(fraction31(first), fraction31(second), 0, 0)), fractionScale);
+    first = second + stride;
+    const __m128d value = _mm_add_pd(
+        _mm_cvtepi32_pd(_mm_madd_epi16(pair, firstOfPair)),
+        _mm_mul_pd(f, _mm_cvtepi32_pd(_mm_madd_epi16(pair, secondMinusFirst))));
+    __m128d gain0 = gain;
+    __m128d gain1 = gain;
+    if constexpr (RAMP) {
+      gain0 = running;
+      gain1 = _mm_add_pd(running, delta);
+      running = _mm_add_pd(gain1, delta);
+    }
+    // (left, right) of each frame as two floats, widened to doubles
+    const __m128d out0 = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame))));
+    const __m128d out1 = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame + 2))));
+    const __m128 sum0 = _mm_cvtpd_ps(_mm_add_pd(out0, _mm_mul_pd(_mm_unpacklo_pd(value, value), gain0)));
+    const __m128 sum1 = _mm_cvtpd_ps(_mm_add_pd(out1, _mm_mul_pd(_mm_unpackhi_pd(value, value), gain1)));
+    _mm_storeu_ps(frame, _mm_movelh_ps(sum0, sum1));
+    frame += 4;
+  }
+  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+}
+
 bool cpuHasAvx2() {
   __builtin_cpu_init();  // may run before the constructors that would otherwise do it
   return __builtin_cpu_supports("avx2");
 }
 
-bool avx2Loops = cpuHasAvx2();
-#else
-bool avx2Loops = false;
 #endif
 
-// Fastest: AVX2 where the CPU has it, and silent segments walked without mixing.
+// The group loops in use: none (the frame loops), SSE2 pairs or AVX2 quads.
+enum class GroupLoops { NONE, SSE2, AVX2 };
+
+GroupLoops bestGroupLoops() {
+#if LE_MIXER_X86
+  return cpuHasAvx2() ? GroupLoops::AVX2 : GroupLoops::SSE2;
+#else
+  return GroupLoops::NONE;
+#endif
+}
+
+GroupLoops groupLoops = bestGroupLoops();
+// Silent segments walked without mixing; off for the portable loops.
 bool fastLoops = true;
+
+// Mixes the first frames of a segment in groups and returns how many it mixed: a multiple
+// of the group size, at most groupLimit. gains is (left, right); RAMP grows it as mixRamp
+// does and leaves the gains after the last mixed frame in it.
+template <bool RAMP>
+std::uint32_t mixGroups(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
+                        float* frame, std::uint32_t groupLimit, double* gains,
+                        const double* deltas) {
+  const std::uint64_t even = ~std::uint64_t{1};
+  std::uint32_t frameCount = 0;
+#if LE_MIXER_X86
+  if (groupLoops == GroupLoops::AVX2) {
+    frameCount = groupLimit & ~3u;
+    if (frameCount != 0) {
+      mixQuadsAvx2<RAMP>(data, position & even, advance & even, frame, frameCount, gains, deltas);
+    }
+  } else if (groupLoops == GroupLoops::SSE2) {
+    frameCount = groupLimit & ~1u;
+    if (frameCount != 0) {
+      mixPairsSse2<RAMP>(data, position & even, advance & even, frame, frameCount, gains, deltas);
+    }
+  }
+#else
+  (void)data, (void)position, (void)advance, (void)frame, (void)groupLimit, (void)gains,
+      (void)deltas, (void)even;
+#endif
+  return frameCount;
+}
 
 // Steady frames (the rules of mixSteady) with the fast loops; no low clamp.
 std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
@@ -321,19 +407,16 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
       (!oddLast || (currentLeft == 0.0 && currentRight == 0.0)) && silentVoicesMayBeWalked()) {
     return positionAfter(position, advance, frameCount);
   }
-#if LE_MIXER_X86
-  if (avx2Loops && frameCount >= 4) {
-    // The pairs at the target gains, four frames at a time; what is left (2 or 3 frames,
-    // the odd one last) goes through the frame loop, which keeps the parity rule.
-    const std::uint32_t quadFrames = (frameCount - (oddLast ? 1 : 0)) & ~3u;
-    double targets[2] = {targetLeft, targetRight};
-    const std::uint64_t even = ~std::uint64_t{1};
-    mixQuadsAvx2<false>(data, position & even, advance & even, frame, quadFrames, targets, nullptr);
-    position = positionAfter(position, advance, quadFrames);
-    frame += 2 * static_cast<std::size_t>(quadFrames);
-    frameCount -= quadFrames;
+  // The pairs at the target gains in groups; what is left (the odd frame last) goes through
+  // the frame loop, which keeps the parity rule.
+  double targets[2] = {targetLeft, targetRight};
+  const std::uint32_t grouped =
+      mixGroups<false>(data, position, advance, frame, frameCount & ~1u, targets, nullptr);
+  if (grouped != 0) {
+    position = positionAfter(position, advance, grouped);
+    frame += 2 * static_cast<std::size_t>(grouped);
+    frameCount -= grouped;
   }
-#endif
   return mixSteady<false>(data, position, advance, frame, frameCount, targetLeft, targetRight,
                           currentLeft, currentRight);
 }
@@ -342,20 +425,17 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
 std::uint64_t mixRampFast(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
                           float* frame, std::uint32_t frameCount, double& left, double& right,
                           double leftDelta, double rightDelta) {
-#if LE_MIXER_X86
-  if (avx2Loops && frameCount >= 4) {
-    const std::uint32_t quadFrames = frameCount & ~3u;
-    double gains[2] = {left, right};
-    const double deltas[2] = {leftDelta, rightDelta};
-    const std::uint64_t even = ~std::uint64_t{1};
-    mixQuadsAvx2<true>(data, position & even, advance & even, frame, quadFrames, gains, deltas);
+  double gains[2] = {left, right};
+  const double deltas[2] = {leftDelta, rightDelta};
+  const std::uint32_t grouped =
+      mixGroups<true>(data, position, advance, frame, frameCount, gains, deltas);
+  if (grouped != 0) {
     left = gains[0];
     right = gains[1];
-    position = positionAfter(position, advance, quadFrames);
-    frame += 2 * static_cast<std::size_t>(quadFrames);
-    frameCount -= quadFrames;
+    position = positionAfter(position, advance, grouped);
+    frame += 2 * static_cast<std::size_t>(grouped);
+    frameCount -= grouped;
   }
-#endif
   return mixRamp<false>(data, position, advance, frame, frameCount, left, right, leftDelta,
                         rightDelta);
 }
@@ -570,10 +650,16 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
 }  // namespace
 
 void useMixerLoops(MixerLoops loops) {
-  fastLoops = loops == MixerLoops::Fastest;
+  fastLoops = loops != MixerLoops::Portable;
+  switch (loops) {
+    case MixerLoops::Fastest: groupLoops = bestGroupLoops(); break;
 #if LE_MIXER_X86
-  avx2Loops = fastLoops && cpuHasAvx2();
+    case MixerLoops::Sse2: groupLoops = GroupLoops::SSE2; break;
+#else
+    case MixerLoops::Sse2: groupLoops = GroupLoops::NONE; break;
 #endif
+    case MixerLoops::Portable: groupLoops = GroupLoops::NONE; break;
+  }
 }
 
 void mixVoices(float* out, std::uint32_t frameCount) {

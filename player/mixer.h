@@ -47,11 +47,12 @@ void resetVoices();
 // are in 16-bit sample units. Runs on the thread that fills blocks.
 void mixVoices(float* out, std::uint32_t frameCount);
 
-// The frame loops that mixVoices runs: Fastest (the default) uses AVX2 where the CPU has it
-// and walks voices whose gains are 0 without mixing them; Portable is the plain frame loops
-// everywhere. Both give the same bits; tests and benchmarks compare them. Call it while no
-// mixVoices runs.
-enum class MixerLoops { Fastest, Portable };
+// The frame loops that mixVoices runs: Fastest (the default) mixes frames in groups, with
+// AVX2 where the CPU has it and SSE2 on any other x86-64, and walks voices whose gains are 0
+// without mixing them; Sse2 is the same with SSE2 even where AVX2 is there; Portable is the
+// plain frame loops everywhere. All give the same bits; tests and benchmarks compare them.
+// Call it while no mixVoices runs.
+enum class MixerLoops { Fastest, Sse2, Portable };
 void useMixerLoops(MixerLoops loops);
 
 // The player's one conversion from floating point to a signed 32-bit integer: to the nearest
