@@ -3,7 +3,7 @@
 #   player-bench  our player beside libxmp and libopenmpt on the same modules, the priming of
 #                 the ring and the playback thread's CPU share on the silent device
 #   mixer_bench   mixVoices alone: CPU time per second of audio for 0 to 64 sounding voices,
-#                 portable against fastest frame loops (medians of 5 repetitions)
+#                 portable, SSE2 and fastest frame loops (medians of 5 repetitions)
 # Arguments go to player-bench (e.g. --runs 9, or module files). BUILD_DIR chooses the build
 # folder (default build/linux). Every figure is CPU time, best of several runs, but a busy
 # machine still slows them: close other work first.
@@ -19,6 +19,6 @@ echo "CPU: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1), $(nproc)
      "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bench/player-bench" "$@"
 echo
-echo "mixVoices alone, 884-frame blocks (fast:0 portable loops, fast:1 fastest):"
+echo "mixVoices alone, 884-frame blocks (loops:0 portable, loops:1 SSE2, loops:2 fastest):"
 "$build/bench/mixer_bench" --benchmark_filter='ramps:0' --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null | grep -E '_median'

@@ -1,5 +1,5 @@
 // The fast paths against their plain definitions: every mixVoices stretch of long renders of
-// the benchmark modules against the frame-at-a-time model (both frame loops), silent voices
+// the benchmark modules against the frame-at-a-time model (each kind of loops), silent voices
 // over buffers that hold -0.0 or NaN, and the vectorised float-to-PCM conversion against
 // roundToInt and saturation.
 #include <gtest/gtest.h>
@@ -43,9 +43,16 @@ struct LongRun {
   MixerLoops loops;
 };
 
-void PrintTo(const LongRun& run, std::ostream* out) {
-  *out << run.module << (run.loops == MixerLoops::Fastest ? ", fastest loops" : ", portable loops");
+const char* loopsName(MixerLoops loops) {
+  switch (loops) {
+    case MixerLoops::Fastest: return "fastest";
+    case MixerLoops::Sse2: return "sse2";
+    case MixerLoops::Portable: return "portable";
+  }
+  return "?";
 }
+
+void PrintTo(const LongRun& run, std::ostream* out) { *out << run.module << ", " << loopsName(run.loops) << " loops"; }
 
 class LongRunTest : public ::testing::TestWithParam<LongRun> {
  protected:
@@ -111,8 +118,9 @@ TEST_P(LongRunTest, EveryStretchMatchesTheModel) {
 std::vector<LongRun> longRuns() {
   std::vector<LongRun> runs;
   for (const BenchModule& m : defaultBenchModules()) {
-    runs.push_back({m.name, MixerLoops::Fastest});
-    runs.push_back({m.name, MixerLoops::Portable});
+    for (const MixerLoops loops : {MixerLoops::Fastest, MixerLoops::Sse2, MixerLoops::Portable}) {
+      runs.push_back({m.name, loops});
+    }
   }
   return runs;
 }
@@ -123,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(BenchModules, LongRunTest, ::testing::ValuesIn(longRuns
                            for (char& c : name) {
                              if (c == '-') c = '_';
                            }
-                           return name + (info.param.loops == MixerLoops::Fastest ? "_fastest" : "_portable");
+                           return name + "_" + loopsName(info.param.loops);
                          });
 
 //-----------------------------------------------------------------------------
@@ -154,7 +162,7 @@ TEST(SilentVoices, MatchTheModelOverNegativeZeroAndNaN) {
   frames[300] = frames[0];
   const Sample sample{300, 0, 300, 64, 0, 128, 0, LOOP_FORWARD, 16, frames.data()};
 
-  for (const MixerLoops loops : {MixerLoops::Fastest, MixerLoops::Portable}) {
+  for (const MixerLoops loops : {MixerLoops::Fastest, MixerLoops::Sse2, MixerLoops::Portable}) {
     useMixerLoops(loops);
     for (const Case& c : cases) {
       resetVoices();
