@@ -41,15 +41,28 @@ int usageError(const char* what) {
   return 2;
 }
 
-bool readFile(const char* path, std::vector<std::uint8_t>& bytes) {
+// Modules hold their samples, so they can be large; anything past this is no module and is
+// refused before it takes the memory (/dev/zero would otherwise grow the vector until it dies).
+constexpr std::size_t MAX_MODULE_BYTES = std::size_t{128} << 20;
+
+enum class ReadResult { Ok, CannotRead, TooLarge };
+
+ReadResult readFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return ReadResult::CannotRead;
   std::uint8_t chunk[65536];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  const bool ok = std::ferror(file) == 0;
+  ReadResult result = ReadResult::Ok;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (bytes.size() + got > MAX_MODULE_BYTES) {
+      result = ReadResult::TooLarge;
+      break;
+    }
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  if (result == ReadResult::Ok && std::ferror(file) != 0) result = ReadResult::CannotRead;
   std::fclose(file);
-  return ok;
+  return result;
 }
 
 void putLittleEndian(std::uint8_t* at, std::uint32_t value, int byteCount) {
@@ -116,8 +129,14 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> fileBytes;
   ModuleImage image = builtinModuleImage;
   if (inputPath != nullptr) {
-    if (!readFile(inputPath, fileBytes)) {
+    const ReadResult read = readFile(inputPath, fileBytes);
+    if (read == ReadResult::CannotRead) {
       std::fprintf(stderr, "xm-render: cannot read %s: %s\n", inputPath, std::strerror(errno));
+      return 1;
+    }
+    if (read == ReadResult::TooLarge) {
+      std::fprintf(stderr, "xm-render: %s: not played: larger than %zu MiB, no module\n", inputPath,
+                   MAX_MODULE_BYTES >> 20);
       return 1;
     }
     image = {fileBytes.data(), fileBytes.size()};
