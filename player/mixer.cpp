@@ -509,6 +509,12 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
     } else {
       distance = position - (static_cast<std::uint64_t>(loopStart) << 32);
     }
+    // Already past the end: the frame count of the last stretch came from the step cut to 24
+    // fraction bits, so a stretch that stopped short of the end by that count can still cross
+    // it by up to frames x (stepFrac & 255) x 2^-32. The end is then handled at once; without
+    // this the negative distance would wrap to a huge one and the voice would run on past its
+    // data for good.
+    if (static_cast<std::int64_t>(distance) < 0) distance = 0;
     if ((distance >> 32) < (std::uint64_t{1} << 24)) {
       // 24 fraction bits on both sides; distance >> 8 is below 2^48, so the rounded-up
       // quotient needs no more than 64 bits even for the smallest step. It is at most

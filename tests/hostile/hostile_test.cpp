@@ -273,6 +273,38 @@ TEST(Rewind, BackwardVoiceRestartsForwardFromFrameZero) {
   }
 }
 
+// A step whose low fraction byte the frame count cannot see: 500 frames stop short of the end
+// by that count but cross it in truth. The next call must meet the end at once and stop the
+// voice, not take the crossed end for one far away and read on past the sample's data.
+TEST(Overshoot, AVoicePastItsEndByTheLostStepBitsStops) {
+  constexpr std::uint32_t LENGTH = 100;
+  std::vector<std::int16_t> data(LENGTH + SAMPLE_PAD_FRAMES, 1000);
+  Sample sample{};
+  sample.length = LENGTH;
+  sample.loopLength = LENGTH;
+  sample.loopKind = LOOP_NONE;
+  sample.bits = 16;
+  sample.data = data.data();
+  resetVoices();
+  Voice& voice = voices[0];
+  voice.sample = &sample;
+  voice.leftGain = voice.rightGain = 255;
+  voice.currentLeftGain = voice.currentRightGain = 255 * 256;  // no ramp to cut the stretch
+  voice.direction = DIRECTION_FORWARD;
+  voice.stepInt = 0;
+  voice.stepFrac = (38100u << 8) | 255u;
+  const std::uint64_t start = (std::uint64_t{LENGTH} << 32) - 4876800256u;
+  voice.positionInt = static_cast<std::int32_t>(start >> 32);
+  voice.positionFrac = static_cast<std::uint32_t>(start);
+  std::vector<float> block(2 * BLOCK_FRAMES);
+  mixVoices(block.data(), 500);
+  ASSERT_NE(voice.sample, nullptr) << "the first stretch ends short of the end by its count";
+  EXPECT_EQ(voice.positionInt, static_cast<std::int32_t>(LENGTH)) << "and crosses it in truth";
+  mixVoices(block.data(), BLOCK_FRAMES);
+  EXPECT_EQ(voice.sample, nullptr) << "a voice past the end of a sample without a loop stops";
+  resetVoices();
+}
+
 //-----------------------------------------------------------------------------
 // Long play
 //-----------------------------------------------------------------------------

@@ -64,9 +64,12 @@ inline void modelMixVoice(Voice& v, float* out, std::uint32_t frameCount) {
     std::uint32_t n = frameCount - done;
     bool ends = false;
     const std::int64_t end = forward && v.positionInt > loopEnd ? s.length : loopEnd;
-    const std::int64_t distance = forward ? end * ONE_FRAME - modelPosition(v)
-                                          : modelPosition(v) - s.loopStart * ONE_FRAME;
-    if (distance >= 0 && distance < (std::int64_t{1} << 56)) {
+    std::int64_t distance = forward ? end * ONE_FRAME - modelPosition(v)
+                                    : modelPosition(v) - s.loopStart * ONE_FRAME;
+    // A position already past its end (crossed by a step whose low 8 fraction bits the frame
+    // count did not see) is at its end: handled at once.
+    if (distance < 0) distance = 0;
+    if (distance < (std::int64_t{1} << 56)) {
       // both to 24 fraction bits; a step that truncates to 0 counts as 24932236 x 2^-32
       std::uint64_t step24 = ((std::uint64_t{v.stepInt} << 32 | v.stepFrac) >> 8) & 0xFFFFFFFF;
       if (step24 == 0) step24 = 24932236 / 256;
