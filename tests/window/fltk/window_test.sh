@@ -383,6 +383,80 @@ case_empty_table() {
   expect_exit 0 "after the close box"
 }
 
+# 100 000 levels: the dialog shows and answers its first key in seconds, the list's last entry
+# is 100000, which two bytes of the file cannot hold (an unowned "Error" box, the file kept),
+# and its first is 1. Prints the times from the start to the dialog and to its first answer.
+case_many_levels() {
+  mkdir -p "$server"
+  awk 'BEGIN { for (n = 1; n <= 100000; n++) printf "%08X\r\n", n * 16 }' >"$server/XPHex.txt"
+  make_char_file Hero123
+  local file
+  file=$(char_file Hero123)
+  cp "$file" "$work/before.dat"
+  start_display
+  local start shown answered dialog box
+  start=$(date +%s%N)
+  start_editor
+  dialog=$(wait_window '^Level Editor$')
+  shown=$(date +%s%N)
+  focus "$dialog"
+  keys Return  # no level chosen yet
+  box=$(wait_window '^Error$')
+  answered=$(date +%s%N)
+  echo "TIMING [many_levels]: dialog shown $(((shown - start) / 1000000)) ms after the start," \
+    "first box $(((answered - start) / 1000000)) ms after the start (polled every 100 ms)"
+  focus "$box"
+  keys Return
+  wait_no_window '^Error$'
+
+  focus "$dialog"
+  keys Tab
+  xdotool type --delay 40 Hero123
+  keys Tab End Return
+  box=$(wait_window '^Error$')
+  shot last-level
+  cmp -s "$file" "$work/before.dat" || fail "level 100000 changed the file"
+  # Unowned: the dialog still takes a click on "&Change", which opens a second box.
+  move "$box" 400 300
+  click_in "$dialog" 195 74
+  wait_window '^Error$' 2 >/dev/null
+  local id
+  for id in $(windows_named '^Error$'); do
+    focus "$id"
+    keys Return
+  done
+  wait_no_window '^Error$'
+
+  # The list drops down (FLTK's menu: an unnamed window thousands of pixels high) and Escape
+  # closes it; then level 1 is written.
+  focus "$dialog"
+  local deadline=$((SECONDS + TIMEOUT)) opened
+  start=$(date +%s%N)
+  click_in "$dialog" 150 48
+  until xwininfo -root -children | grep -q 'has no name.*x[0-9]\{4,\}+'; do
+    [ $SECONDS -lt $deadline ] || fail "the list did not drop down within ${TIMEOUT}s"
+    sleep 0.05
+  done
+  opened=$(date +%s%N)
+  echo "TIMING [many_levels]: the list dropped down in $(((opened - start) / 1000000)) ms"
+  shot list-open
+  keys Escape
+  while xwininfo -root -children | grep -q 'has no name.*x[0-9]\{4,\}+'; do
+    [ $SECONDS -lt $deadline ] || fail "Escape did not close the list within ${TIMEOUT}s"
+    sleep 0.05
+  done
+  focus "$dialog"
+  keys Home Return
+  box=$(wait_window '^Succeeded$')
+  expect_bytes "$file" 200 00ee
+  expect_bytes "$file" 332 10000000
+  focus "$box"
+  keys Return
+  wait_no_window '^Succeeded$'
+  close_box "$dialog"
+  expect_exit 0 "after the close box"
+}
+
 # No display: a clear message and a non-zero exit, not a crash.
 case_no_display() {
   mkdir -p "$server"

@@ -2,7 +2,8 @@
 # Drives level-editor.exe in a real window under Wine and Xvfb with xdotool; pairs with
 # app/win32. Registered by this folder's CMakeLists.txt in the Windows build:
 #   window_test.sh prefix PREFIX                  makes the Wine prefix that the scenarios share
-#   window_test.sh SCENARIO PREFIX EXE WORK_DIR   runs one scenario: change, alt-f4 or no-table
+#   window_test.sh SCENARIO PREFIX EXE WORK_DIR   runs one scenario: change, alt-f4, no-table
+#                                                 or many-levels
 # A scenario gets a fresh server folder and a display of its own, saves screenshots under
 # WORK_DIR/screenshots, and ends its Wine server and display on exit. Message texts are read
 # from Wine's msgbox trace, which logs each box's text as the box opens.
@@ -114,7 +115,10 @@ export DISPLAY=":$(head -n 1 "$run/display")"
 # The server folder: 12 levels, so that a list sorted as text would end with 9, not 12; the
 # last entry has 16 digits and fills bytes 404 to 407 as well.
 mkdir -p "$server/Dataserver/userdata/38"
-if [ "$scenario" != no-table ]; then
+if [ "$scenario" = many-levels ]; then
+  # 100 000 levels; level n's entry is n x 16 in 8 digits.
+  awk 'BEGIN { for (n = 1; n <= 100000; n++) printf "%08X\r\n", n * 16 }' >"$server/XPHex.txt"
+elif [ "$scenario" != no-table ]; then
   for value in 00000000 0000000A 00000064 000003E8 00002710 000186A0 000F4240 00989680 \
                05F5E100 3B9ACA00 7FFFFFFF 0123456789ABCDEF; do
     printf '%s\r\n' "$value"
@@ -125,6 +129,7 @@ character=$server/Dataserver/userdata/38/Warrior.dat
 for ((i = 0; i < 512; ++i)); do printf "\\x$(printf %02x $(((i * 7 + 3) & 255)))"; done >"$character"
 cp "$character" "$run/before.dat"
 
+start_ns=$(date +%s%N)
 (
   cd "$server"
   code=0
@@ -187,6 +192,45 @@ case "$scenario" in
     keys alt+F4
     expect_exit_code_0
     ;;
+  many-levels)
+    # Start-up with 100 000 CB_ADDSTRING calls: the times to the dialog and to its first
+    # answer (the owned level error) are printed.
+    wait_for 300 has_window '^Level Editor$' || fail "the dialog did not open within 300 s"
+    shown_ns=$(date +%s%N)
+    dialog=$(window_id '^Level Editor$')
+    activate "$dialog"
+    keys Return
+    wait_for 60 has_window '^Error$' || fail "no answer to Enter within 60 s"
+    answered_ns=$(date +%s%N)
+    echo "TIMING (many-levels): dialog shown $(((shown_ns - start_ns) / 1000000)) ms after the" \
+      "start, first box $(((answered_ns - start_ns) / 1000000)) ms after the start (polled every 200 ms)"
+    expect_box Error "Error In Getting Level Data!" no-level
+    # End reaches level 100000, which two bytes cannot hold: refused, the file kept. Wine's list
+    # takes the first key with nothing selected to entry 1, so End is pressed twice.
+    activate "$dialog"
+    keys Tab
+    xdotool type --delay 60 Warrior
+    keys Tab End End Return
+    expect_box Error "Level Too High! A character file holds levels up to 65536." too-high
+    cmp -s "$character" "$run/before.dat" || fail "level 100000 changed the file"
+    # The focus is back on the list; Home reaches level 1: index 0 at 200, entry 00000010 at
+    # 332.
+    activate "$dialog"
+    keys Home Return
+    expect_box Succeeded "Level Changed" succeeded
+    cp "$run/before.dat" "$run/expected.dat"
+    printf '\x00' | dd of="$run/expected.dat" bs=1 seek=200 conv=notrunc status=none
+    printf '\x10\x00\x00\x00' | dd of="$run/expected.dat" bs=1 seek=332 conv=notrunc status=none
+    cmp -s "$character" "$run/expected.dat" || fail "level 1 did not write the expected bytes"
+    # The close box, as in the change scenario.
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    closing_ns=$(date +%s%N)
+    xdotool mousemove $((X + WIDTH - 12)) $((Y + 10)) click 1
+    wait_for 120 has_exited || fail "the process did not end within 120 s of the close box"
+    echo "TIMING (many-levels): the process ended $((($(date +%s%N) - closing_ns) / 1000000)) ms" \
+      "after the close box"
+    expect_exit_code_0
+    ;;
   no-table)
     # The message shows before the dialog would; the dialog never becomes visible.
     expect_box Error "Can not open file 'XPHex.txt'!" error
@@ -198,6 +242,7 @@ case "$scenario" in
     ;;
 esac
 
-cmp -s "$character" "$run/before.dat" || [ "$scenario" = change ] || fail "the file changed"
+cmp -s "$character" "$run/before.dat" || [ "$scenario" = change ] || [ "$scenario" = many-levels ] ||
+  fail "the file changed"
 passed=1
 echo "PASS ($scenario)"
