@@ -199,7 +199,7 @@ class MixerCase : public ::testing::Test {
  protected:
   void SetUp() override { resetVoices(); }
 
-  // A voice at the given position and step whose gains already stand at their targets.
+  // Voice 0 at the given position and step, its gains already standing at their targets.
   Voice& steadyVoice(const Sample* s, std::int32_t gain, std::int32_t positionInt,
                      std::uint32_t positionFrac, std::uint32_t stepInt, std::uint32_t stepFrac) {
     Voice& v = voices[0];
@@ -215,6 +215,13 @@ class MixerCase : public ::testing::Test {
     return v;
   }
 
+  // frameCount stereo frames mixed onto `fill`.
+  static std::vector<float> mix(std::uint32_t frameCount, float fill = 0.0f) {
+    std::vector<float> out(2 * frameCount, fill);
+    mixVoices(out.data(), frameCount);
+    return out;
+  }
+
   std::deque<TestSample> store;
 };
 
@@ -228,26 +235,21 @@ std::vector<std::int16_t> ramp(std::uint32_t length) {
 TEST_F(MixerCase, SegmentEndsAtTheLoopEndAndReadsTheGuardFrame) {
   const Sample* s = addSample(store, LOOP_FORWARD, 60, 50, ramp(200));  // loop end 110
   steadyVoice(s, 255, 100, 0x80000000u, 1, 0x80000000u);
-  std::vector<float> out(2 * 9, 0.0f);
-  mixVoices(out.data(), 9);
+  const std::vector<float> out = mix(9);
   // positions 100.5, 102, ..., 109.5 (between frame 109 and the guard, a copy of frame 60),
   // then 111 wraps to 61 and 62.5
   const float left[] = {201, 204, 207, 210, 213, 216, (218 + 120) / 2.0f, 122, 125};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(out[2 * i], left[i]) << "frame " << i;
-  EXPECT_EQ(voices[0].positionInt, 64);
-  EXPECT_EQ(voices[0].positionFrac, 0u);
+  EXPECT_EQ(std::make_pair(voices[0].positionInt, voices[0].positionFrac), std::make_pair(64, 0u));
 }
 
 TEST_F(MixerCase, SampleWithoutLoopStopsAtItsEnd) {
-  const Sample* s = addSample(store, LOOP_NONE, 0, 0, ramp(50));
-  steadyVoice(s, 255, 40, 0, 1, 0);
-  std::vector<float> out(2 * 100, -1.0f);
-  mixVoices(out.data(), 100);
+  steadyVoice(addSample(store, LOOP_NONE, 0, 0, ramp(50)), 255, 40, 0, 1, 0);
+  const std::vector<float> out = mix(100, -1.0f);
   // frames 40 to 49 added to the -1 already there, then nothing
   for (int i = 0; i < 100; ++i) EXPECT_EQ(out[2 * i], i < 10 ? 79.0f + 2 * i : -1.0f) << i;
   EXPECT_EQ(voices[0].sample, nullptr);
-  EXPECT_EQ(voices[0].positionInt, 0);
-  EXPECT_EQ(voices[0].positionFrac, 0u);
+  EXPECT_EQ(std::make_pair(voices[0].positionInt, voices[0].positionFrac), std::make_pair(0, 0u));
 }
 
 TEST_F(MixerCase, DistanceBelowTwoToTheMinus24IsAZeroFrameSegment) {
@@ -257,46 +259,38 @@ TEST_F(MixerCase, DistanceBelowTwoToTheMinus24IsAZeroFrameSegment) {
   const Sample* forward = addSample(store, LOOP_FORWARD, 4, 8, frames);  // guard: frame 4 = 8
   const Sample* none = addSample(store, LOOP_NONE, 0, 0, frames);
   // The voice stands distanceUnits x 2^-32 short of frame 12; one frame at step 1. The right
-  // gain is steady at 1.0, so the right float is the interpolated value itself.
-  struct Row { const char* name; const Sample* sample; std::int64_t distanceUnits; float right; };
+  // gain is steady at 1.0, so the right float is the interpolated value itself. A left ramp
+  // is set up (from 100 / 256): a zero-frame segment keeps that gain and all 128 frames.
+  struct Row { const char* name; const Sample* sample; std::int64_t distanceUnits; float right;
+               std::int32_t positionInt, rampFramesLeft; std::uint32_t positionFrac; };
   const Row rows[] = {
       // wraps first, then mixes 3.99999994, between frames 3 and 4
-      {"forward loop, 255", forward, 255, static_cast<float>(8 - 1008 * 0x1p-24)},
+      {"forward loop, 255", forward, 255, static_cast<float>(8 - 1008 * 0x1p-24), 4, 127, 0xFFFFFF00u},
       // mixes 11.99999994, between frame 11 and the guard, then wraps
-      {"forward loop, 256", forward, 256, static_cast<float>(8 + 4992 * 0x1p-24)},
-      {"no loop, 255", none, 255, 0.0f},
+      {"forward loop, 256", forward, 256, static_cast<float>(8 + 4992 * 0x1p-24), 4, 127, 0xFFFFFF00u},
+      {"no loop, 255: stops", none, 255, 0.0f, 0, 128, 0},
   };
   for (const Row& row : rows) {
-    Voice& v = steadyVoice(row.sample, 255, 11,
-                           static_cast<std::uint32_t>(ONE_FRAME - row.distanceUnits), 1, 0);
-    v.currentLeftGain = 100;  // a left ramp is set up; a zero-frame segment keeps this gain
-    std::vector<float> out(2, 0.0f);
-    mixVoices(out.data(), 1);
-    EXPECT_EQ(out[1], row.right) << row.name;
+    Voice& v = steadyVoice(row.sample, 255, 11, static_cast<std::uint32_t>(ONE_FRAME - row.distanceUnits), 1, 0);
+    v.currentLeftGain = 100;
+    EXPECT_EQ(mix(1)[1], row.right) << row.name;
+    EXPECT_EQ(std::make_tuple(v.positionInt, v.positionFrac, v.rampFramesLeft),
+              std::make_tuple(row.positionInt, row.positionFrac, row.rampFramesLeft)) << row.name;
     if (row.sample == none) {
-      EXPECT_EQ(v.sample, nullptr) << row.name;
-      EXPECT_EQ(v.currentLeftGain, 100) << row.name;
-      EXPECT_EQ(v.rampFramesLeft, 128) << row.name;
-    } else {
-      EXPECT_EQ(v.positionInt, 4) << row.name;
-      EXPECT_EQ(v.positionFrac, 0xFFFFFF00u) << row.name;
-      EXPECT_EQ(v.rampFramesLeft, 127) << row.name;
+      EXPECT_EQ(v.sample, nullptr);
+      EXPECT_EQ(v.currentLeftGain, 100);
     }
   }
 }
 
 TEST_F(MixerCase, DistancesNearTwoToThe24FramesNeedAll64Bits) {
-  std::vector<std::int16_t> frames(1000, 7);
-  Sample* s = addSample(store, LOOP_FORWARD, 0, 1000, frames);
-  const std::uint32_t loopEnds[] = {(1u << 24) - 1, 1u << 24, (1u << 24) + 1000};
-  for (std::uint32_t loopEnd : loopEnds) {
+  Sample* s = addSample(store, LOOP_FORWARD, 0, 1000, std::vector<std::int16_t>(1000, 7));
+  for (std::uint32_t loopEnd : {(1u << 24) - 1, 1u << 24, (1u << 24) + 1000}) {
     // the loop end lies beyond the data; no frame near it may be read
     s->loopLength = s->length = loopEnd;
     Voice& v = steadyVoice(s, 255, 0, 0x80000000u, 1, 0);
-    std::vector<float> out(2 * 884, 0.0f);
-    mixVoices(out.data(), 884);
+    EXPECT_EQ(mix(884)[2 * 883], 7.0f) << loopEnd;
     EXPECT_EQ(v.positionInt, 884) << loopEnd;
-    EXPECT_EQ(out[2 * 883], 7.0f) << loopEnd;
   }
 }
 
@@ -304,114 +298,67 @@ TEST_F(MixerCase, StartedVoiceRampsFromSilenceAndAnInterruptionRampsAgain) {
   const Sample* s = addSample(store, LOOP_FORWARD, 0, 64, std::vector<std::int16_t>(64, 1000));
   Voice& v = steadyVoice(s, 255, 0, 0, 1, 0);
   v.currentLeftGain = v.currentRightGain = 0;  // a start, as the voice update makes it
-  v.rampFramesLeft = 0;
   v.rightGain = 51;
-  std::vector<float> out(2 * 300, 0.0f);
-  mixVoices(out.data(), 131);
-  EXPECT_EQ(out[0], 0.0f);
-  EXPECT_EQ(out[1], 0.0f);
+  std::vector<float> out = mix(131);
+  EXPECT_EQ(std::make_pair(out[0], out[1]), std::make_pair(0.0f, 0.0f)) << "the first frame adds nothing";
   EXPECT_NEAR(out[2 * 64], 500.0f, 0.01f);
-  EXPECT_NEAR(out[2 * 127], 1000.0f * 127 / 128, 0.01f);
   for (int i = 128; i < 131; ++i) EXPECT_EQ(out[2 * i], 1000.0f) << i;  // the targets themselves
   // 51 x the float nearest 1/255 is 0.20000001788f, not 0.2f; 1000 times it rounds up
   EXPECT_EQ(out[2 * 130 + 1], 200.0000152587890625f);
   EXPECT_EQ(v.currentLeftGain, 255 * 256);
-  EXPECT_EQ(v.leftRampDelta, 0.0f);
 
   // a new target half-way through a ramp down starts 128 frames from the gain reached
   v.leftGain = 0;
-  mixVoices(out.data(), 64);
-  EXPECT_EQ(v.rampFramesLeft, 64);
+  mix(64);
   EXPECT_NEAR(v.currentLeftGain, 255 * 128, 1);
   v.leftGain = 200;
-  mixVoices(out.data(), 1);
+  mix(1);
   EXPECT_EQ(v.rampFramesLeft, 127);
-  // from 127 whole units reached: 73 units over 128 frames
+  // from 127 whole units reached: 73 units over 128 frames; the right side stands
   EXPECT_EQ(v.leftRampDelta, static_cast<float>(73 * static_cast<double>(1.0f / 255.0f) / 128));
-  EXPECT_EQ(v.rightRampDelta, 0.0f);  // the right side stands at its target
-  mixVoices(out.data(), 127);
-  EXPECT_EQ(v.currentLeftGain, 200 * 256);
-  EXPECT_EQ(v.rampFramesLeft, 0);
+  EXPECT_EQ(v.rightRampDelta, 0.0f);
+  mix(127);
+  EXPECT_EQ(std::make_pair(v.currentLeftGain, v.rampFramesLeft), std::make_pair(200 * 256, 0));
 }
 
 TEST_F(MixerCase, FullScaleVoicesSumWithoutClipping) {
-  const Sample* high = addSample(store, LOOP_FORWARD, 0, 4, std::vector<std::int16_t>(4, 32767));
-  const Sample* low = addSample(store, LOOP_FORWARD, 0, 4, std::vector<std::int16_t>(4, -32768));
-  std::vector<float> out(2 * 16, 0.0f);
-  for (const Sample* s : {high, low}) {
+  for (std::int16_t value : {32767, -32768}) {
+    const Sample* s = addSample(store, LOOP_FORWARD, 0, 4, std::vector<std::int16_t>(4, value));
     for (int k : {5, 40}) {
       voices[k] = steadyVoice(s, 255, 0, 0, 1, 0);
       voices[k].index = k;
     }
     voices[0] = Voice{};
-    std::fill(out.begin(), out.end(), 0.0f);
-    mixVoices(out.data(), 16);
-    for (float f : out) EXPECT_EQ(f, s == high ? 65534.0f : -65536.0f);
+    for (float f : mix(16)) EXPECT_EQ(f, 2.0f * value);
   }
-}
-
-TEST_F(MixerCase, EmptyAndIdleVoices) {
-  Voice& started = voices[3];
-  started.sample = &emptySample;  // null data: any read would fault
-  started.direction = DIRECTION_FORWARD;
-  started.leftGain = 128;
-  Voice& idle = voices[9];
-  idle = Voice{9, 64, 200, 17, nullptr, 90, 30, 55, 123, 456, 2, DIRECTION_BACKWARD,
-               90, 30, 80, 40, 0.25f, -0.5f, 77};
-  const Voice idleBefore = idle;
-  std::vector<float> out(2 * 8, 3.0f);
-  mixVoices(out.data(), 8);
-  EXPECT_EQ(started.sample, nullptr);
-  EXPECT_EQ(started.positionInt, 0);
-  EXPECT_EQ(voiceDifference(idle, idleBefore), "");
-  for (float f : out) EXPECT_EQ(f, 3.0f);
 }
 
 // Loops that start at frame 0 can leave the position a hair below it.
 TEST_F(MixerCase, PositionsJustBelowFrameZeroReadFrameZero) {
-  const Sample* pingPong = addSample(store, LOOP_PINGPONG, 0, 4, ramp(4));
-  const Sample* forward = addSample(store, LOOP_FORWARD, 0, 4, ramp(4));
   // backward from 2.0 lands exactly on frame 0 and turns to -2^-32
-  Voice& v = steadyVoice(pingPong, 255, 2, 0, 1, 0);
+  Voice& v = steadyVoice(addSample(store, LOOP_PINGPONG, 0, 4, ramp(4)), 255, 2, 0, 1, 0);
   v.direction = DIRECTION_BACKWARD;
-  std::vector<float> out(2 * 4, 0.0f);
-  mixVoices(out.data(), 4);
+  std::vector<float> out = mix(4);
   EXPECT_EQ(out[2 * 2], 0.0f);  // frame 0, not towards the frame before the block
   EXPECT_EQ(out[2 * 3], 2.0f);
 
   // 2^-31 short of frame 3, step 1: the frame ends 2 units short of the loop end, which the
   // wrap takes to -1 + 0xFFFFFFFE units (and must not repeat some 2^30 times)
-  steadyVoice(forward, 255, 2, 0xFFFFFFFEu, 1, 0);
-  mixVoices(out.data(), 1);
-  EXPECT_EQ(voices[0].positionInt, -1);
-  EXPECT_EQ(voices[0].positionFrac, 0xFFFFFFFEu);
-  std::fill(out.begin(), out.end(), 0.0f);
-  mixVoices(out.data(), 2);
-  EXPECT_EQ(out[0], 0.0f);
+  steadyVoice(addSample(store, LOOP_FORWARD, 0, 4, ramp(4)), 255, 2, 0xFFFFFFFEu, 1, 0);
+  mix(1);
+  EXPECT_EQ(std::make_pair(voices[0].positionInt, voices[0].positionFrac), std::make_pair(-1, 0xFFFFFFFEu));
+  EXPECT_EQ(mix(2)[0], 0.0f);
   EXPECT_EQ(voices[0].positionInt, 1);
 }
 
 TEST(RoundToInt, NearestWithHalvesToEvenAndSaturation) {
   struct Row { double value; std::int32_t expected; };
   const double inf = std::numeric_limits<double>::infinity();
-  const Row rows[] = {{127.5, 128},          {126.5, 126},          {-0.5, 0},
-                      {-1.5, -2},            {2.4999999, 2},        {-2.5000001, -3},
-                      {2147483646.5, 2147483646}, {2147483647.5, 2147483647},
-                      {-2147483648.5, -2147483647 - 1}, {1e300, 2147483647},
-                      {-inf, -2147483647 - 1}, {inf, 2147483647},
-                      {std::nan(""), 0}};
+  const Row rows[] = {{127.5, 128},  {126.5, 126},      {-0.5, 0},        {-1.5, -2},
+                      {2.4999999, 2}, {-2.5000001, -3}, {2147483646.5, 2147483646},
+                      {2147483647.5, 2147483647},       {-2147483648.5, -2147483647 - 1},
+                      {1e300, 2147483647}, {-inf, -2147483647 - 1}, {inf, 2147483647}, {std::nan(""), 0}};
   for (const Row& row : rows) EXPECT_EQ(roundToInt(row.value), row.expected) << row.value;
-}
-
-TEST(ResetVoices, NumbersEachVoiceWithAStepOfOne) {
-  std::memset(static_cast<void*>(voices), 0x5A, sizeof voices);
-  resetVoices();
-  for (int k = 0; k < VOICE_COUNT; ++k) {
-    Voice expected{};
-    expected.index = k;
-    expected.stepInt = 1;
-    EXPECT_EQ(voiceDifference(voices[k], expected), "") << k;
-  }
 }
 
 }  // namespace
