@@ -299,18 +299,8 @@ TEST_F(PlayerState, VibratoAndTremolo) {
   EXPECT_EQ(ch.updateFlags, UPDATE_FREQUENCY | UPDATE_VOLUME);
 }
 
-TEST_F(PlayerState, TremorAndTonePortamento) {
-  ch.tremorOnTicks = 2, ch.tremorOffTicks = 2, ch.volume = 40;  // T11
-  Levels deltas, counts;
-  for (int call = 0; call < 6; ++call, ch.volumeDelta = 0) {
-    applyTremor(ch);
-    deltas.push_back(ch.volumeDelta);
-    counts.push_back(ch.tremorCount);
-  }
-  EXPECT_EQ(deltas, (Levels{0, 0, -40, -40, 0, 0}));
-  EXPECT_EQ(counts, (Levels{1, 2, 3, 0, 1, 2}));
-  EXPECT_EQ(ch.updateFlags, UPDATE_VOLUME);
-
+// The tremor is checked tick by tick in the row tests (T11).
+TEST_F(PlayerState, TonePortamento) {
   struct Case { int from, target; std::uint8_t speed; Levels periods; };
   for (const Case& c : {Case{1000, 1010, 2, {1008, 1010, 1010}}, Case{1010, 1000, 2, {1002, 1000}},
                         Case{500, 500, 9, {500}}}) {
