@@ -33,15 +33,11 @@ TEST(Theme, ImageHasTheShapeThePlayerIsBuiltFor) {
   const std::size_t imageBytes = builtinModuleImage.byteCount;
   ASSERT_EQ(nullptr, loadModule(image, imageBytes));
 
-  EXPECT_EQ(song.channelCount, 20);
-  EXPECT_EQ(song.patternCount, 4);
-  EXPECT_EQ(song.instrumentCount, 47);
-  EXPECT_EQ(song.songLength, 9);
+  EXPECT_EQ(std::vector<int>({song.channelCount, song.patternCount, song.instrumentCount, song.songLength,
+                              song.flags & 1, song.defaultTempo, song.defaultBpm}),
+            std::vector<int>({20, 4, 47, 9, 1, 6, 125}));
   EXPECT_LT(song.restartPosition, song.songLength);
   EXPECT_NE(song.restartPosition, 0) << "the restart should skip the intro";
-  EXPECT_EQ(song.flags & 1, 1) << "linear frequency table";
-  EXPECT_EQ(song.defaultTempo, 6);
-  EXPECT_EQ(song.defaultBpm, 125);
   for (int p = 0; p < 4; ++p) EXPECT_EQ(patterns[p].rowCount, 64) << "pattern " << p;
 
   std::size_t at = 60 + readU32(image + 60);
