@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "app/fltk/item_text.h"
 #include "app/fltk/layout.h"
@@ -17,81 +18,52 @@ std::string repeat(const std::string& piece, int times) {
   return text;
 }
 
-struct CopyCase {
-  const char* name;
-  std::string text;
-  int bufferBytes;
-  std::string expected;
-};
-
 TEST(CopyItemText, KeepsAtMostBufferBytesLessOneAndNeverHalfACharacter) {
+  struct Case { const char* name; std::string text; int bufferBytes; std::string expected; };
   const std::string a97 = repeat("a", 97);
-  const CopyCase cases[] = {
+  const Case cases[] = {
       {"short name whole", "Hero123", 99, "Hero123"},
-      {"120 characters give their first 98", repeat("abcdefghij", 12),
-       99, repeat("abcdefghij", 9) + "abcdefgh"},
-      {"two-byte character that ends at the limit", a97.substr(1) + "\xC3\xA9", 99,
-       a97.substr(1) + "\xC3\xA9"},
+      {"120 characters give their first 98", repeat("abcdefghij", 12), 99, repeat("abcdefghij", 9) + "abcdefgh"},
+      {"two-byte character that ends at the limit", a97.substr(1) + "\xC3\xA9", 99, a97.substr(1) + "\xC3\xA9"},
       {"two-byte character across the limit", a97 + "\xC3\xA9", 99, a97},
-      {"three-byte character across the limit", repeat("a", 96) + "\xE2\x82\xAC", 99,
-       repeat("a", 96)},
-      {"four-byte character across the limit", repeat("a", 95) + "\xF0\x9F\x98\x80", 99,
-       repeat("a", 95)},
+      {"three-byte character across the limit", repeat("a", 96) + "\xE2\x82\xAC", 99, repeat("a", 96)},
+      {"four-byte character across the limit", repeat("a", 95) + "\xF0\x9F\x98\x80", 99, repeat("a", 95)},
       {"buffer of one byte", "abc", 1, ""},
+      {"buffer of no bytes is left alone", "abc", 0, "xxxx"},
   };
-  for (const CopyCase& c : cases) {
+  for (const Case& c : cases) {
     char buffer[128];
     std::memset(buffer, 'x', sizeof buffer);
+    buffer[c.bufferBytes == 0 ? 4 : sizeof buffer - 1] = '\0';
     copyItemText(c.text.c_str(), buffer, c.bufferBytes);
     EXPECT_EQ(std::string(buffer), c.expected) << c.name;
-    EXPECT_EQ(buffer[c.bufferBytes], 'x') << c.name << ": wrote past the buffer";
+    if (c.bufferBytes > 0) {
+      EXPECT_EQ(buffer[c.bufferBytes], 'x') << c.name << ": wrote past the buffer";
+    }
   }
 }
 
-TEST(CopyItemText, EmptyBufferIsLeftAlone) {
-  char buffer[4] = {'x', 'x', 'x', 'x'};
-  copyItemText("abc", buffer, 0);
-  EXPECT_EQ(std::string(buffer, 4), "xxxx");
-}
-
-struct IntCase {
-  const char* text;
-  bool ok;
-  std::int32_t value;
-};
-
 TEST(ParseItemInt, ReadsSignedDecimalOrFails) {
-  const IntCase cases[] = {
-      {"1", true, 1},
-      {"  7", true, 7},
-      {"-5", true, -5},
-      {"2147483647", true, 2147483647},
-      {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"", false, 0},  // nothing selected
-      {"-", false, 0},
-      {"12a", false, 0},
-      {"1 2", false, 0},
+  struct Case { const char* text; bool ok; std::int32_t value; };
+  const Case cases[] = {
+      {"1", true, 1},          {"  7", true, 7},           {"-5", true, -5},
+      {"2147483647", true, 2147483647}, {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0}, {"-2147483649", false, 0}, {"", false, 0},  // "": nothing selected
+      {"-", false, 0},          {"12a", false, 0},          {"1 2", false, 0},
   };
-  for (const IntCase& c : cases) {
+  for (const Case& c : cases) {
     std::int32_t value = 1234;
     EXPECT_EQ(parseItemInt(c.text, &value), c.ok) << '"' << c.text << '"';
     EXPECT_EQ(value, c.value) << '"' << c.text << '"';
   }
 }
 
-struct RectCase {
-  const char* name;
-  UnitRect units;
-  PixelRect pixels;
-};
-
 TEST(DialogLayout, TemplateInPixels) {
   // Worked by hand from the edges. The right edge at 155 units, shared by the name field, the
   // list and the button, is 232.5 px and rounds away from zero to 233 (to even it would be 232);
   // "CharName:"'s top, 9 * 13 / 8 = 14.625, rounds to 15 where truncation would give 14.
-  const RectCase cases[] = {
+  struct Case { const char* name; UnitRect units; PixelRect pixels; };
+  const Case cases[] = {
       {"client area", DIALOG_CLIENT_UNITS, {0, 0, 243, 101}},
       {"&Change", CHANGE_BUTTON_UNITS, {158, 63, 75, 23}},
       {"name field", NAME_FIELD_UNITS, {78, 11, 155, 23}},
@@ -100,15 +72,13 @@ TEST(DialogLayout, TemplateInPixels) {
       {"level list", LEVEL_LIST_UNITS, {78, 37, 155, 23}},
       {"Powered By", POWERED_LABEL_UNITS, {12, 67, 138, 13}},
   };
-  for (const RectCase& c : cases) {
+  const PixelRect client = toPixels(DIALOG_CLIENT_UNITS);
+  for (const Case& c : cases) {
     const PixelRect p = toPixels(c.units);
-    EXPECT_EQ(p.x, c.pixels.x) << c.name;
-    EXPECT_EQ(p.y, c.pixels.y) << c.name;
-    EXPECT_EQ(p.width, c.pixels.width) << c.name;
-    EXPECT_EQ(p.height, c.pixels.height) << c.name;
-    const PixelRect client = toPixels(DIALOG_CLIENT_UNITS);
-    EXPECT_LE(p.x + p.width, client.width) << c.name << " leaves the client area";
-    EXPECT_LE(p.y + p.height, client.height) << c.name << " leaves the client area";
+    EXPECT_EQ(std::make_tuple(p.x, p.y, p.width, p.height),
+              std::make_tuple(c.pixels.x, c.pixels.y, c.pixels.width, c.pixels.height)) << c.name;
+    EXPECT_TRUE(p.x + p.width <= client.width && p.y + p.height <= client.height)
+        << c.name << " leaves the client area";
   }
 }
 

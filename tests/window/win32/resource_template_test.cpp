@@ -37,7 +37,6 @@ struct Reader {
   }
   std::uint16_t u16() { return static_cast<std::uint16_t>(read(2)); }
   std::uint32_t u32() { return read(4); }
-  std::int16_t i16() { return static_cast<std::int16_t>(u16()); }
   // Templates and .res headers align their records to 4 bytes from the record's start.
   void alignTo4(std::size_t start) {
     while ((offset - start) % 4 != 0 && offset < bytes.size()) ++offset;
@@ -135,7 +134,7 @@ constexpr std::uint16_t BUTTON = 0x80, EDIT = 0x81, STATIC = 0x82, COMBOBOX = 0x
 struct ExpectedControl {
   const char* name;
   std::uint32_t style;
-  std::int16_t x, y, width, height;  // dialog units
+  std::uint16_t x, y, width, height;  // dialog units
   std::uint32_t id;
   std::uint16_t classOrdinal;
   const char* text;
@@ -168,96 +167,78 @@ class CompiledResources : public ::testing::Test {
   std::vector<Resource> resources;
 };
 
+// The fixed header of the extended template: version 1, signature 0xFFFF, help id, extended
+// style, style, control count, x, y, width, height; then no menu, the dialog class, the
+// caption and the font (point size, weight, italic, character set, face).
 TEST_F(CompiledResources, DialogHeaderIsTheExtendedTemplateOfTheTable) {
   const Resource* dialog = findResource(resources, TYPE_DIALOG, 9);
   ASSERT_NE(dialog, nullptr);
-  Reader reader{dialog->data};
-  EXPECT_EQ(reader.u16(), 1) << "template version";
-  EXPECT_EQ(reader.u16(), 0xFFFF) << "extended template signature";
-  EXPECT_EQ(reader.u32(), 0u) << "help id";
-  EXPECT_EQ(reader.u32(), 0u) << "extended style";
-  EXPECT_EQ(reader.u32(), POPUP | CAPTION | SYSMENU | CENTER | SETFONT | FIXEDSYS) << "style";
-  EXPECT_EQ(reader.u16(), std::size(EXPECTED_CONTROLS)) << "control count";
-  const std::int16_t rect[4] = {reader.i16(), reader.i16(), reader.i16(), reader.i16()};
-  EXPECT_EQ(rect[0], 0);
-  EXPECT_EQ(rect[1], 0);
-  EXPECT_EQ(rect[2], 162);
-  EXPECT_EQ(rect[3], 62);
-  const NameOrOrdinal menu = readNameOrOrdinal(reader);
+  Reader r{dialog->data};
+  EXPECT_EQ((std::vector<std::uint32_t>{r.u16(), r.u16(), r.u32(), r.u32(), r.u32(), r.u16(), r.u16(),
+                                        r.u16(), r.u16(), r.u16()}),
+            (std::vector<std::uint32_t>{1, 0xFFFF, 0, 0, POPUP | CAPTION | SYSMENU | CENTER | SETFONT | FIXEDSYS,
+                                        std::size(EXPECTED_CONTROLS), 0, 0, 162, 62}));
+  const NameOrOrdinal menu = readNameOrOrdinal(r);
+  const NameOrOrdinal windowClass = readNameOrOrdinal(r);
   EXPECT_TRUE(!menu.isOrdinal && menu.text.empty()) << "no menu";
-  const NameOrOrdinal windowClass = readNameOrOrdinal(reader);
   EXPECT_TRUE(!windowClass.isOrdinal && windowClass.text.empty()) << "the dialog class";
-  EXPECT_EQ(reader.text(), "Level Editor");
-  EXPECT_EQ(reader.u16(), 8) << "point size";
-  EXPECT_EQ(reader.u16(), 400) << "weight";
-  EXPECT_EQ(reader.read(1), 0u) << "italic";
-  EXPECT_EQ(reader.read(1), 1u) << "character set";
-  EXPECT_EQ(reader.text(), "MS Shell Dlg");
-  EXPECT_FALSE(reader.overrun);
+  EXPECT_EQ(r.text(), "Level Editor");
+  EXPECT_EQ((std::vector<std::uint32_t>{r.u16(), r.u16(), r.read(1), r.read(1)}),
+            (std::vector<std::uint32_t>{8, 400, 0, 1}));
+  EXPECT_EQ(r.text(), "MS Shell Dlg");
+  EXPECT_FALSE(r.overrun);
 }
 
+// Each control: help id, extended style, style, x, y, width, height, id, class ordinal, text
+// and no creation data, 4-byte aligned from the template's start.
 TEST_F(CompiledResources, ControlsFollowTheTableInTabOrder) {
   const Resource* dialog = findResource(resources, TYPE_DIALOG, 9);
   ASSERT_NE(dialog, nullptr);
-  Reader reader{dialog->data};
-  reader.offset = 26;  // past the fixed header, then menu, class, caption and font
-  readNameOrOrdinal(reader);
-  readNameOrOrdinal(reader);
-  reader.text();
-  reader.offset += 6;
-  reader.text();
+  Reader r{dialog->data};
+  r.offset = 26;  // past the fixed header, then menu, class, caption and font
+  readNameOrOrdinal(r);
+  readNameOrOrdinal(r);
+  r.text();
+  r.offset += 6;
+  r.text();
   for (const ExpectedControl& expected : EXPECTED_CONTROLS) {
     SCOPED_TRACE(expected.name);
-    reader.alignTo4(0);
-    EXPECT_EQ(reader.u32(), 0u) << "help id";
-    EXPECT_EQ(reader.u32(), 0u) << "extended style";
-    EXPECT_EQ(reader.u32(), expected.style) << "style";
-    EXPECT_EQ(reader.i16(), expected.x);
-    EXPECT_EQ(reader.i16(), expected.y);
-    EXPECT_EQ(reader.i16(), expected.width);
-    EXPECT_EQ(reader.i16(), expected.height);
-    EXPECT_EQ(reader.u32(), expected.id) << "id";
-    const NameOrOrdinal windowClass = readNameOrOrdinal(reader);
-    EXPECT_TRUE(windowClass.isOrdinal) << "class given as a name: " << windowClass.text;
+    r.alignTo4(0);
+    EXPECT_EQ((std::vector<std::uint32_t>{r.u32(), r.u32(), r.u32(), r.u16(), r.u16(), r.u16(), r.u16(), r.u32()}),
+              (std::vector<std::uint32_t>{0, 0, expected.style, expected.x, expected.y, expected.width,
+                                          expected.height, expected.id}));
+    const NameOrOrdinal windowClass = readNameOrOrdinal(r);
+    const NameOrOrdinal text = readNameOrOrdinal(r);
+    EXPECT_TRUE(windowClass.isOrdinal && !text.isOrdinal) << "class " << windowClass.text;
     EXPECT_EQ(windowClass.ordinal, expected.classOrdinal) << "class ordinal";
-    const NameOrOrdinal text = readNameOrOrdinal(reader);
-    EXPECT_FALSE(text.isOrdinal);
     EXPECT_EQ(text.text, expected.text);
-    EXPECT_EQ(reader.u16(), 0) << "creation data bytes";
+    EXPECT_EQ(r.u16(), 0) << "creation data bytes";
   }
-  EXPECT_FALSE(reader.overrun);
-  EXPECT_EQ(reader.offset, dialog->data.size()) << "bytes after the last control";
+  EXPECT_FALSE(r.overrun);
+  EXPECT_EQ(r.offset, dialog->data.size()) << "bytes after the last control";
 }
 
+// The group: reserved, type 1 (icon), one entry of 32 x 32 pixels, 16 colours, 1 plane, 4 bits
+// per pixel, then the image's size and id. The image: a 40-byte bitmap header, 16 palette
+// entries, 32 rows of 16 bytes of colour and 32 of 4 bytes of mask; its height counts both.
 TEST_F(CompiledResources, IconIsOne32x32ImageIn16Colours) {
   EXPECT_EQ(resources.size(), 3u) << "resources besides the dialog, the icon group and its image";
   const Resource* group = findResource(resources, TYPE_GROUP_ICON, 104);
   ASSERT_NE(group, nullptr);
   Reader entry{group->data};
-  EXPECT_EQ(entry.u16(), 0) << "reserved";
-  EXPECT_EQ(entry.u16(), 1) << "type: icon";
-  EXPECT_EQ(entry.u16(), 1) << "image count";
-  EXPECT_EQ(entry.read(1), 32u) << "width";
-  EXPECT_EQ(entry.read(1), 32u) << "height";
-  EXPECT_EQ(entry.read(1), 16u) << "colours";
-  EXPECT_EQ(entry.read(1), 0u) << "reserved";
-  EXPECT_EQ(entry.u16(), 1) << "planes";
-  EXPECT_EQ(entry.u16(), 4) << "bits per pixel";
+  EXPECT_EQ((std::vector<std::uint32_t>{entry.u16(), entry.u16(), entry.u16(), entry.read(1), entry.read(1),
+                                        entry.read(1), entry.read(1), entry.u16(), entry.u16()}),
+            (std::vector<std::uint32_t>{0, 1, 1, 32, 32, 16, 0, 1, 4}));
   const std::uint32_t imageBytes = entry.u32();
   const Resource* image = findResource(resources, TYPE_ICON, entry.u16());
   EXPECT_EQ(entry.offset, group->data.size());
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->data.size(), imageBytes);
-  // The image: a 40-byte bitmap header, 16 palette entries, 32 rows of 16 bytes of colour
-  // and 32 rows of 4 bytes of mask; the height counts colour and mask.
   EXPECT_EQ(imageBytes, 40u + 16 * 4 + 32 * 16 + 32 * 4);
   Reader header{image->data};
-  EXPECT_EQ(header.u32(), 40u);
-  EXPECT_EQ(header.u32(), 32u) << "width";
-  EXPECT_EQ(header.u32(), 64u) << "height of colour and mask";
-  EXPECT_EQ(header.u16(), 1) << "planes";
-  EXPECT_EQ(header.u16(), 4) << "bits per pixel";
-  EXPECT_EQ(header.u32(), 0u) << "uncompressed";
+  EXPECT_EQ((std::vector<std::uint32_t>{header.u32(), header.u32(), header.u32(), header.u16(), header.u16(),
+                                        header.u32()}),
+            (std::vector<std::uint32_t>{40, 32, 64, 1, 4, 0}));
 }
 
 #ifdef _WIN32
