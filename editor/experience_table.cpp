@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/frontend.h"
+#include "editor/file_kind.h"
 
 namespace {
 
@@ -22,8 +23,10 @@ const ExperienceTable& experienceTable() { return table; }
 
 std::optional<std::size_t> loadExperienceTable() {
   table.clear();
-  // Binary: a text-mode read on Windows would fold CR LF and stop at a 1A byte.
-  std::FILE* file = std::fopen("XPHex.txt", "rb");
+  // Binary: a text-mode read on Windows would fold CR LF and stop at a 1A byte. Only a regular
+  // file: a folder opens on Linux and reads as an empty table, a FIFO would block the start
+  // until some writer came, and /dev/zero would be one endless token.
+  std::FILE* file = isRegularFile("XPHex.txt") ? std::fopen("XPHex.txt", "rb") : nullptr;
   if (file == nullptr) {
     showMessage("Can not open file 'XPHex.txt'!", "Error", nullptr);
     return std::nullopt;

@@ -16,7 +16,7 @@ const ExperienceTable& experienceTable();
 
 // Reads every token of XPHex.txt into the table and yields their count (0 for an empty or
 // whitespace-only file). A read error part-way keeps the tokens read until then. If the file
-// cannot be opened, shows "Can not open file 'XPHex.txt'!" with no owner, leaves the table
+// is not a regular file or cannot be opened, shows "Can not open file 'XPHex.txt'!" with no owner, leaves the table
 // empty and yields nothing; ending the process is the caller's part.
 // The program calls it once; each call starts from an empty table.
 std::optional<std::size_t> loadExperienceTable();

@@ -253,6 +253,17 @@ TEST_F(Editor, NoCharacterFileAtThePath) {
   }
 }
 
+// A folder named XPHex.txt: the table's error and the end of the process, with no list, on
+// every platform (on Linux the folder itself opens for reading).
+TEST_F(Editor, TableThatIsAFolder) {
+  fs::create_directories("XPHex.txt");
+  EXPECT_EQ(onInitDialog(DIALOG), 1);
+  EXPECT_EQ(rec.messages,
+            (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
+  EXPECT_EQ(rec.exitCodes, std::vector<int>{0});
+  EXPECT_TRUE(rec.levelEntries.empty());
+}
+
 // [SECTION] Short files
 
 // A file shorter than a byte written grows to take it, and the gap reads as zero: an empty

@@ -48,33 +48,35 @@ struct ChildOutcome {
   std::string skipped;  // why the case could not be set up here; empty when it ran
   std::vector<Message> messages;
   std::string problem;  // what the child's own check after the change found wrong
+  std::vector<int> exitCodes;
 };
 
-// Forks; the child runs prepare (which gives "" or why it cannot run the case), then the level
-// change of name at levelIndex, then check (which gives "" or what it found wrong), and sends
-// back the messages shown. The child ends by itself within 20 s, so a change that blocks
+// Forks; the child runs prepare (which gives "" or why it cannot run the case), then action,
+// then check (which gives "" or what it found wrong), and sends back the messages shown and
+// the exit codes asked for. The child ends by itself within 20 s, so an action that blocks
 // fails the case instead of hanging the tests. Records on the pipe: tag, then three
 // NUL-ended fields.
-ChildOutcome changeInChild(const std::function<std::string()>& prepare, const std::string& name,
-                           std::int32_t levelIndex,
-                           const std::function<std::string()>& check = [] { return ""s; }) {
+ChildOutcome inChild(const std::function<std::string()>& prepare, const std::function<void()>& action,
+                     const std::function<std::string()>& check) {
   int channel[2];
-  if (pipe(channel) != 0) return {lastError("pipe"), {}, {}};
+  if (pipe(channel) != 0) return {lastError("pipe"), {}, {}, {}};
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
     close(channel[0]);
     alarm(20);
     rec.messages.clear();
+    rec.exitCodes.clear();
     std::string report;
     const std::string skipped = prepare();
     if (!skipped.empty()) {
       report = "S"s + skipped + '\0' + '\0' + '\0';
     } else {
-      changeCharacterLevel(name, levelIndex);
+      action();
       for (const Message& m : rec.messages) {
         report += "M"s + m.text + '\0' + m.caption + '\0' + (m.owner ? "owned" : "") + '\0';
       }
+      for (const int code : rec.exitCodes) report += "X"s + std::to_string(code) + '\0' + '\0' + '\0';
       report += "C"s + check() + '\0' + '\0' + '\0';
     }
     writeAll(channel[1], report);
@@ -100,9 +102,16 @@ ChildOutcome changeInChild(const std::function<std::string()>& prepare, const st
     const std::string first = fields[i].substr(1);
     if (tag == 'S') outcome.skipped = first;
     if (tag == 'M') outcome.messages.push_back({first, fields[i + 1], fields[i + 2].empty() ? nullptr : DIALOG});
+    if (tag == 'X') outcome.exitCodes.push_back(std::stoi(first));
     if (tag == 'C') outcome.problem += first;
   }
   return outcome;
+}
+
+ChildOutcome changeInChild(const std::function<std::string()>& prepare, const std::string& name,
+                           std::int32_t levelIndex,
+                           const std::function<std::string()>& check = [] { return ""s; }) {
+  return inChild(prepare, [&] { changeCharacterLevel(name, levelIndex); }, check);
 }
 
 // Nobody's user and group and no supplementary groups, so the mode bits apply as to any
@@ -156,6 +165,32 @@ TEST_F(Editor, NoPlainFileAtThePath) {
     EXPECT_EQ(outcome.problem, "");
     EXPECT_EQ(outcome.messages, (std::vector<Message>{{LOAD_ERROR, CHARACTER, nullptr}}));
     EXPECT_EQ(treeDifference(before, snapshot()), "");
+  }
+}
+
+// The same kinds of path as XPHex.txt: the table's error, the end of the process, no list, and
+// no wait for a FIFO's writer nor an endless read of /dev/zero.
+TEST_F(Editor, NoPlainFileForTheTable) {
+  struct Case {
+    const char* name;
+    bool (*make)();
+  } cases[] = {
+      {"FIFO", [] { return mkfifo("XPHex.txt", 0644) == 0; }},
+      {"link to /dev/zero", [] { return symlink("/dev/zero", "XPHex.txt") == 0; }},
+      {"link to nothing", [] { return symlink("gone.txt", "XPHex.txt") == 0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove("XPHex.txt", ignored);
+    ASSERT_TRUE(c.make()) << std::strerror(errno);
+    const ChildOutcome outcome = inChild(
+        [] { return ""s; }, [] { onInitDialog(DIALOG); },
+        [] { return rec.levelEntries.empty() ? ""s : "the list was filled"s; });
+    EXPECT_EQ(outcome.problem, "");
+    EXPECT_EQ(outcome.messages,
+              (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
+    EXPECT_EQ(outcome.exitCodes, std::vector<int>{0});
   }
 }
 
