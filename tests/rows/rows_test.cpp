@@ -3,6 +3,7 @@
 
 #include "rows_fixture.h"
 
+#include <iterator>
 #include <string>
 
 #include "player/rows.h"
@@ -37,6 +38,7 @@ const char* const FIELD_NAMES[] = {
     "panEnvLevel", "vibratoPos", "voice startOffset", "voice positionInt", "rewind",
     "globalVolume", "finetune of the voice's sample",
 };
+static_assert(std::size(FIELD_NAMES) == FINETUNE + 1, "a name for every field");
 
 std::int32_t read(Field field) {
   const Channel& c = channels[0];
