@@ -75,7 +75,9 @@ class Loader : public ::testing::Test {
 // Samples
 //-----------------------------------------------------------------------------
 
-// Each stored delta is 1, so frame n is (n + 1) x 256 for 8-bit data and n + 1 for 16-bit.
+// Header fields that the round trips do not write: a zero length, odd byte counts and loops
+// past the sample's end. Each stored delta is 1, so frame n is (n + 1) x 256 for 8-bit data
+// and n + 1 for 16-bit.
 TEST_F(Loader, SampleHeaderConversionAndGuardFrames) {
   struct Case {
     const char* name;
@@ -85,11 +87,6 @@ TEST_F(Loader, SampleHeaderConversionAndGuardFrames) {
     uint32_t length, loopStart, loopLength;
   };
   const Case cases[] = {
-      {"no loop ignores the loop fields", 0, 100, 10, 20, LOOP_NONE, 100, 0, 100},
-      {"forward", 1, 100, 10, 20, LOOP_FORWARD, 100, 10, 20},
-      {"ping-pong", 2, 100, 10, 20, LOOP_PINGPONG, 100, 10, 20},
-      {"type 3 is ping-pong", 3, 100, 0, 100, LOOP_PINGPONG, 100, 0, 100},
-      {"zero loop length is no loop", 1, 100, 40, 0, LOOP_NONE, 100, 0, 100},
       {"zero length", 1, 0, 0, 10, LOOP_NONE, 0, 0, 0},
       {"16-bit halves", 0x11, 1000, 100, 201, LOOP_FORWARD, 500, 50, 100},
       {"16-bit odd length rounds down", 0x10, 1001, 0, 0, LOOP_NONE, 500, 0, 500},
@@ -194,7 +191,7 @@ XmModule randomModule(uint32_t seed) {
       XmSample& s = in.samples.emplace_back(xmWaveSample(static_cast<XmWave>(pick(0, 3)), byte(255) + byte(60),
                                                          static_cast<uint32_t>(pick(1, 40)), pick(0, 1)));
       const int length = static_cast<int>(s.frames.size());
-      s.loopType = byte(3);
+      s.loopType = byte(3);  // 3 is a ping-pong loop; a loop length of 0 is no loop
       s.loopStart = static_cast<uint32_t>(pick(0, length));
       s.loopLength = static_cast<uint32_t>(pick(0, length - static_cast<int>(s.loopStart)));
       s.volume = byte(64);
