@@ -143,6 +143,10 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
                   std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
                   std::uint8_t& envDone, const Envelope& envelope, std::uint8_t flag);
 
+// A point's value as the envelopes use it: capped at 64, so a hostile module cannot lift a
+// level above 64 (nor overflow its 16.16 form).
+std::int32_t envelopePointValue(const EnvelopePoint& point);
+
 // One tick of fade-out after key-off: fadeoutLevel falls by the instrument's fadeout, not below 0.
 void stepFadeout(Channel& channel, const Instrument& instrument);
 

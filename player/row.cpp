@@ -190,15 +190,15 @@ void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::
   int i = 0;
   while (i < n - 1 && p > envelope.points[i + 1].tick) ++i;
   if (i >= n - 1) {
-    channel.volEnvLevel = envelope.points[n - 1].value;
+    channel.volEnvLevel = envelopePointValue(envelope.points[n - 1]);
     channel.volEnvDone = 1;
     channel.volEnvPoint = i;
     return;
   }
   const std::int32_t x0 = envelope.points[i].tick;
-  const std::int32_t y0 = envelope.points[i].value;
+  const std::int32_t y0 = envelopePointValue(envelope.points[i]);
   const std::int32_t x1 = envelope.points[i + 1].tick;
-  const std::int32_t y1 = envelope.points[i + 1].value;
+  const std::int32_t y1 = envelopePointValue(envelope.points[i + 1]);
   channel.volEnvDone = 0;
   channel.volEnvTick = p;
   // 16.16 fixed point, the step truncated toward zero as the envelope step does it. The

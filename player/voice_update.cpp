@@ -44,9 +44,6 @@ std::int32_t storedPointCount(const Envelope& envelope) {
   return std::min<std::int32_t>(envelope.pointCount, MAX_ENVELOPE_POINTS);
 }
 
-std::int32_t pointValue(const EnvelopePoint& point) {
-  return std::min<std::int32_t>(point.value, ENVELOPE_MAX_VALUE);
-}
 
 // The tick only moves on while an envelope runs; saturating keeps an envelope stuck
 // without points (pointCount 0 but ENVELOPE_ON) from overflowing after years of play.
@@ -77,6 +74,10 @@ std::int32_t panGain(std::int32_t volume, std::int64_t share) {
 }
 
 }  // namespace
+
+std::int32_t envelopePointValue(const EnvelopePoint& point) {
+  return std::min<std::int32_t>(point.value, ENVELOPE_MAX_VALUE);
+}
 
 void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoint,
                   std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
@@ -115,7 +116,7 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
   // The last point ends the envelope, even when a loop end is set beyond it. Tick and
   // fixed-point level stay as they are.
   if (point == pointCount - 1) {
-    envLevel = pointValue(points[point]);
+    envLevel = envelopePointValue(points[point]);
     envDone = 1;
     return;
   }
@@ -123,12 +124,12 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
   // Sustain: hold here without moving the tick until the key is released.
   if ((envelope.flags & ENVELOPE_SUSTAIN) != 0 && point == envelope.sustainPoint &&
       channel.keyOff == 0) {
-    envLevel = pointValue(points[point]);
+    envLevel = envelopePointValue(points[point]);
     return;
   }
 
-  const std::int32_t from = pointValue(points[point]) * 65536;
-  const std::int32_t to = pointValue(points[point + 1]) * 65536;
+  const std::int32_t from = envelopePointValue(points[point]) * 65536;
+  const std::int32_t to = envelopePointValue(points[point + 1]) * 65536;
   const std::int32_t ticks = points[point + 1].tick - points[point].tick;
   envStep = ticks != 0 ? (to - from) / ticks : 0;  // truncates toward zero
   envLevelFixed = from;
