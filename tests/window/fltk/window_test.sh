@@ -58,7 +58,10 @@ start_display() {
     xvfb_pid=$!
     deadline=$((SECONDS + TIMEOUT))
     while kill -0 "$xvfb_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-      if xdpyinfo -display ":$number" >/dev/null 2>&1; then
+      # The lock file names the server that holds the number: ours, not one that another
+      # test started on the same number a moment before (ours then exits on the lock).
+      if [ "$(tr -d ' \n' <"/tmp/.X$number-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
+         xdpyinfo -display ":$number" >/dev/null 2>&1; then
         export DISPLAY=":$number"
         return
       fi
