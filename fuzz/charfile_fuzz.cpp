@@ -158,7 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
 
   if (messages.size() != 1) fail("not exactly one message");
   const bool changed = messages[0] == "Level Changed";
-  const bool canChange = validName && levelIndex >= 0 && static_cast<std::size_t>(levelIndex) < levelCount &&
+  // Bytes 200 and 201 hold 16 bits: index 65535 (level 65536) is the highest written.
+  const bool canChange = validName && levelIndex >= 0 && levelIndex <= 0xFFFF &&
+                         static_cast<std::size_t>(levelIndex) < levelCount &&
                          (flags & 4) == 0 && (flags & 3) == 1;
   if (changed != canChange) fail("the outcome does not follow from the name, the index and the file");
 
