@@ -226,21 +226,6 @@ TEST(BlockAtBytePosition, MapsBytesPlayedOntoTheRing) {
 // Block fill
 //-----------------------------------------------------------------------------
 
-TEST(FillBlock, SplitsATickAcrossBlocks) {
-  Rendering rendering;
-  ASSERT_EQ(player.samplesPerTick, 882);
-  ASSERT_EQ(player.tickSamplesLeft, 0);
-  // Block 0: tick at frame 0, 882 frames, tick, 2 frames. Block 1: 880 frames, tick, 4.
-  fillBlock();
-  EXPECT_EQ(player.tickSamplesLeft, 880);
-  EXPECT_EQ(player.tick, 2) << "two ticks in block 0";
-  EXPECT_EQ(writeBlock, 1);
-  fillBlock();
-  EXPECT_EQ(player.tickSamplesLeft, 878);
-  EXPECT_EQ(player.tick, 3) << "one tick inside block 1, none at its start";
-  EXPECT_EQ(writeBlock, 2);
-}
-
 TEST(FillBlock, MatchesThePlainModelOverThirtySeconds) {
   const std::uint32_t blockCount = 30 * 44100 / BLOCK_FRAMES + 1;  // 1497 blocks, 30.008 s
   const std::vector<std::int16_t> model = modelBlocks(blockCount);
@@ -338,7 +323,9 @@ TEST_F(Music, StartPrimesTheRingAndStopRunsWithoutWaitingForAPass) {
   useThreadOps(&deferredOps);
   const std::vector<std::int16_t> model = modelBlocks(RING_BLOCKS);
   const std::uint32_t published = blocksPublished.load();
+  deferredProc = nullptr;
   startMusic(moduleImage());
+  EXPECT_EQ(deferredProc, &playbackThreadProc) << "the refill thread is created";
   EXPECT_EQ(blocksPublished.load() - published, RING_BLOCKS) << "priming is exactly 100 fills";
   EXPECT_EQ(fake.blocksAtSubmit - published, RING_BLOCKS) << "the ring is full before the submit";
   EXPECT_EQ(writeBlock, 0);
@@ -403,40 +390,6 @@ TEST_F(Music, WithoutAThreadTheDeviceLoopsThePrimedRing) {
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "prepare", "submit"}));
   stopMusic();
   EXPECT_EQ(sleeps.load(), 0) << "no thread to wait for";
-  expectStopped();
-}
-
-TEST_F(Music, ThreadFollowsTheDevicePosition) {
-  const std::vector<std::int16_t> model = modelBlocks(3 * RING_BLOCKS);
-  // Waits until the thread has published `blocks` fills since the start and then made two
-  // more passes, so that no fill of that position is still to come.
-  std::uint32_t published = 0;
-  auto waitForFills = [&published](std::uint32_t blocks) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (blocksPublished.load(std::memory_order_acquire) - published < blocks) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    const int queries = fake.positionQueries.load();
-    while (fake.positionQueries.load() < queries + 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return blocksPublished.load(std::memory_order_acquire) - published == blocks;
-  };
-  startMusic(moduleImage());
-  published = blocksPublished.load();
-  EXPECT_TRUE(waitForFills(0)) << "the device in block 0 asks for nothing";
-  fake.position = 37 * BLOCK_BYTES + 5;
-  EXPECT_TRUE(waitForFills(37));
-  fake.position = RING_BYTES + 5 * BLOCK_BYTES;
-  EXPECT_TRUE(waitForFills(37 + 68));
-  playbackRunning = 0;  // hold the thread still while the ring is read
-  while (threadAlive.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(writeBlock, 5);
-  // Priming wrote model blocks 0..99; the first move refilled ring blocks 0..36 with 100..136,
-  // the second 37..99 with 137..199 and 0..4 with 200..204.
-  for (std::uint32_t b = 0; b < RING_BLOCKS; ++b) {
-    EXPECT_TRUE(ringBlockEquals(b, model, b < 5 ? 200 + b : 100 + b)) << "ring block " << b;
-  }
-  stopMusic();
   expectStopped();
 }
 

@@ -224,23 +224,6 @@ TEST(TruncatedModule, EveryCutIsRefusedWithTheReasonOfItsPart) {
   releaseModule();
 }
 
-TEST(TruncatedModule, OneCutPerPartThroughXmRender) {
-#ifdef _WIN32
-  GTEST_SKIP() << "xm-render runs natively only";
-#else
-  const XmModule module = richModule();
-  const std::vector<std::uint8_t> bytes = writeXm(module);
-  std::size_t start = 0;
-  for (const Part& part : partsOf(module)) {
-    const std::size_t cut = (start + part.endByte) / 2;
-    const std::vector<std::uint8_t> cutBytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_TRUE(renderedAsExpected(renderWithTool("cut-" + std::to_string(cut), cutBytes, "1"), part.refusal, 0))
-        << "cut after " << cut << " bytes";
-    start = part.endByte;
-  }
-#endif
-}
-
 //-----------------------------------------------------------------------------
 // A voice rewound by a sample offset past its loop end
 //-----------------------------------------------------------------------------
