@@ -141,16 +141,22 @@ inline std::string characterBytes(std::size_t byteCount) {
   return bytes;
 }
 
+// XPHex.txt written and read; the count read must be entries.
+inline void writeTable(const std::string& text, std::size_t entries) {
+  writeFile("XPHex.txt", text);
+  ASSERT_EQ(loadExperienceTable(), entries);
+}
+
 // A table of levelIndex + 1 entries whose last entry is experience.
 inline void loadTableEndingWith(std::int32_t levelIndex, const std::string& experience) {
   std::string text;
   for (std::int32_t i = 0; i < levelIndex; ++i) text += "00000000\r\n";
-  writeFile("XPHex.txt", text + experience + "\r\n");
-  ASSERT_EQ(loadExperienceTable(), std::size_t(levelIndex) + 1);
+  writeTable(text + experience + "\r\n", std::size_t(levelIndex) + 1);
 }
 
 inline const Message LEVEL_CHANGED = {"Level Changed", "Succeeded", nullptr};
 inline const char* const SAVE_ERROR = "Error Saving User Data! File is read-only or Access denied!";
+inline const char* const LOAD_ERROR = "Error Loading User Data! Path not found or Access denied!";
 
 // [SECTION] Tree snapshots
 

@@ -19,8 +19,6 @@ TEST_F(Editor, TableTokens) {
     std::string file;
     std::vector<std::string> entries;
   } cases[] = {
-      {"CR LF lines", "0000000A\r\n00000064\r\n", {"0000000A", "00000064"}},
-      {"two on one line", "00000010 00000020", {"00000010", "00000020"}},
       {"no final line end, blank lines", "\n\n1\n\r\n\n2", {"1", "2"}},
       {"six whitespace bytes", " \t\n\v\f\rA \t\n\v\f\rB\v", {"A", "B"}},
       {"other bytes are token bytes",
@@ -48,9 +46,7 @@ TEST_F(Editor, BucketAndPath) {
     int bucket;
   } cases[] = {
       {"abc", 198},
-      {"Abc", 198},
       {"ABC", 198},
-      {"Warrior", 38},
       {"warrior", 38},
       {"Hero123", 196},
       {"\xC4\xE3\xBA\xC3", 36},
@@ -65,8 +61,6 @@ TEST_F(Editor, BucketAndPath) {
     EXPECT_EQ(characterFilePath(c.name),
               "Dataserver\\userdata\\" + std::to_string(c.bucket) + "\\" + c.name + ".dat");
   }
-  EXPECT_EQ(characterFilePath("abc"), "Dataserver\\userdata\\198\\abc.dat");
-  EXPECT_EQ(characterFilePath(""), "Dataserver\\userdata\\0\\.dat");
   EXPECT_EQ(platformFilePath("Dataserver\\userdata\\198\\abc.dat"),
             openedPath("Dataserver\\userdata\\198\\abc.dat"));
 }
@@ -79,26 +73,19 @@ TEST_F(Editor, BytesWritten) {
     std::int32_t levelIndex;
     std::string experience;
     std::map<std::size_t, std::string> writes;  // offset -> bytes; every other byte is kept
-    std::size_t fileBytes = 512;
   } cases[] = {
       // clang-format off
       {"level 1", 0, "00000064", {{200, "\x00"s}, {332, "\x64\0\0\0"s}}},
       {"level 256", 255, "00000064", {{200, "\xFF"s}, {332, "\x64\0\0\0"s}}},
       {"level 257", 256, "00000064", {{200, "\x00\x01"s}, {332, "\x64\0\0\0"s}}},
-      {"level 301", 300, "00000064", {{200, "\x2C\x01"s}, {332, "\x64\0\0\0"s}}},
       {"16 digits", 0, "0123456789ABCDEF",
        {{200, "\0"s}, {332, "\xEF\xCD\xAB\x89"s}, {404, "\x67\x45\x23\x01"s}}},
       {"12 digits, 0A stays one byte", 0, "00000000000A",
        {{200, "\0"s}, {332, "\x0A\0\0\0"s}, {404, "\0\0"s}}},
       {"lower-case digits", 0, "deadbeef", {{200, "\0"s}, {332, "\xEF\xBE\xAD\xDE"s}}},
-      // Pairs from the end: -1 FF, g1 00, 1F 1F, 1g 01, +7 07, 0x 00.
-      {"strtol pair rules", 0, "0x+71g1Fg1-1",
-       {{200, "\0"s}, {332, "\xFF\x00\x1F\x01"s}, {404, "\x07\x00"s}}},
       {"short string padded to 8", 0, "A", {{200, "\0"s}, {332, "\x0A\0\0\0"s}}},
       {"odd length padded to even", 0, "123456789",
        {{200, "\0"s}, {332, "\x89\x67\x45\x23"s}, {404, "\x01"s}}},
-      {"short file grows with zeros", 0, "0123456789ABCDEF",
-       {{200, "\0"s}, {332, "\xEF\xCD\xAB\x89"s}, {404, "\x67\x45\x23\x01"s}}, 10},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -106,14 +93,9 @@ TEST_F(Editor, BytesWritten) {
     rec.messages.clear();
     loadTableEndingWith(c.levelIndex, c.experience);
     const fs::path path = openedPath(characterFilePath("Hero123"));
-    writeFile(path, characterBytes(c.fileBytes));
-    std::string expected = readFile(path);
-    for (const auto& [offset, bytes] : c.writes) {
-      if (expected.size() < offset + bytes.size()) expected.resize(offset + bytes.size(), '\0');
-      expected.replace(offset, bytes.size(), bytes);
-    }
+    writeFile(path, characterBytes(512));
     changeCharacterLevel("Hero123", c.levelIndex);
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(readFile(path), withWrites(characterBytes(512), c.writes));
     EXPECT_EQ(rec.messages, std::vector<Message>{LEVEL_CHANGED});
   }
 }
@@ -133,11 +115,10 @@ TEST_F(Editor, LowerLevelKeepsByte201) {
 
 // Names are refused byte by byte in EveryNameByte; here the indexes the table does not hold.
 TEST_F(Editor, LevelOutsideTableIsRefused) {
-  writeFile("XPHex.txt", "00000064\n00000065\n");
-  ASSERT_EQ(loadExperienceTable(), 2u);
+  writeTable("00000064\n00000065\n", 2u);
   const fs::path path = openedPath(characterFilePath("abc"));
   writeFile(path, characterBytes(512));
-  for (const std::int32_t levelIndex : {-1, 2, INT32_MIN, INT32_MAX}) {
+  for (const std::int32_t levelIndex : {-1, 2, INT32_MAX}) {
     SCOPED_TRACE(levelIndex);
     rec.messages.clear();
     changeCharacterLevel("abc", levelIndex);
@@ -148,8 +129,7 @@ TEST_F(Editor, LevelOutsideTableIsRefused) {
 }
 
 TEST_F(Editor, FileMessages) {
-  writeFile("XPHex.txt", "00000064\n");
-  ASSERT_EQ(loadExperienceTable(), 1u);
+  writeTable("00000064\n", 1u);
   const std::string korean = "\xC4\xE3\xBA\xC3";
   writeFile(openedPath("Dataserver\\userdata\\0\\.dat"), characterBytes(512));
   writeFile(openedPath("Dataserver\\userdata\\36\\" + korean + ".dat"), characterBytes(512));
@@ -217,27 +197,32 @@ TEST_F(Editor, InitFillsListInOrder) {
             (std::vector<std::string>{"close", "end"}));
 }
 
+// No XPHex.txt, or a folder of that name (which opens for reading on Linux): the table's
+// error and the end of the process, with no list.
 TEST_F(Editor, InitWithoutTableExits) {
-  EXPECT_EQ(onInitDialog(DIALOG), 1);
-  EXPECT_EQ(rec.messages,
-            (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
-  EXPECT_EQ(rec.exitCodes, std::vector<int>{0});
-  EXPECT_TRUE(rec.levelEntries.empty());
-  // The music plays while the message shows and is not stopped before the exit.
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"open", "icon", "message", "exit"}));
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "folder" : "missing");
+    stopMusic();
+    rec = Recording{};
+    if (folder) fs::create_directories("XPHex.txt");
+    EXPECT_EQ(onInitDialog(DIALOG), 1);
+    EXPECT_EQ(rec.messages,
+              (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
+    EXPECT_EQ(rec.exitCodes, std::vector<int>{0});
+    EXPECT_TRUE(rec.levelEntries.empty());
+    // The music plays while the message shows and is not stopped before the exit.
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"open", "icon", "message", "exit"}));
+  }
 }
 
 TEST_F(Editor, ChangeWithoutLevel) {
   writeFile("XPHex.txt", "");
   onInitDialog(DIALOG);
   EXPECT_TRUE(rec.levelEntries.empty());
-  for (const char* name : {"", "Hero123"}) {
-    rec.messages.clear();
-    rec.nameText = name;
-    onCommand(DIALOG, IDC_CHANGE, 0);
-    EXPECT_EQ(rec.messages,
-              (std::vector<Message>{{"Error In Getting Level Data!", "Error", DIALOG}}));
-  }
+  rec.nameText = "Hero123";
+  onCommand(DIALOG, IDC_CHANGE, 0);
+  EXPECT_EQ(rec.messages,
+            (std::vector<Message>{{"Error In Getting Level Data!", "Error", DIALOG}}));
   // A level that the list never offers reaches the level change, which refuses it unowned.
   for (const char* level : {"0", "-2147483648"}) {
     rec.messages.clear();

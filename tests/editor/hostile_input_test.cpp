@@ -12,7 +12,6 @@
 namespace editortest {
 namespace {
 
-const char* const LOAD_ERROR = "Error Loading User Data! Path not found or Access denied!";
 const Message LEVEL_TOO_HIGH = {"Level Too High! A character file holds levels up to 65536.",
                                 "Error", nullptr};
 
@@ -53,7 +52,6 @@ TEST_F(Editor, HundredThousandLevels) {
     std::map<std::size_t, std::string> writes;  // empty: refused, the tree stays as it was
   } cases[] = {
       {"65537", {}},
-      {"100000", {}},
       // Entry 65536 is 00100000: 00 00 10 00 at 332.
       {"65536", {{200, "\xFF\xFF"s}, {332, "\x00\x00\x10\x00"s}}},
       {"257", {{200, "\x00\x01"s}, {332, "\x10\x10\x00\x00"s}}},
@@ -88,8 +86,7 @@ TEST_F(Editor, MegabyteEntry) {
     digits += pair;
   }
   ASSERT_EQ(digits.size(), std::size_t(1024 * 1024));
-  writeFile("XPHex.txt", "00000001\r\n" + digits + "\r\n00000002\r\n");
-  ASSERT_EQ(loadExperienceTable(), 3u);
+  writeTable("00000001\r\n" + digits + "\r\n00000002\r\n", 3u);
   EXPECT_TRUE(experienceTable()[1] == digits) << "the entry was not kept whole";
 
   const std::string original = characterBytes(512);
@@ -132,8 +129,7 @@ TEST_F(Editor, EntriesThatAreNotHexadecimal) {
     text += c.entry + "\n";
     entries.push_back(c.entry);
   }
-  writeFile("XPHex.txt", text);
-  ASSERT_EQ(loadExperienceTable(), std::size(cases));
+  writeTable(text, std::size(cases));
   EXPECT_EQ(experienceTable(), entries);
 
   const std::string original = characterBytes(512);
@@ -161,8 +157,7 @@ TEST_F(Editor, EntriesThatAreNotHexadecimal) {
 // and nothing else; where the platform cannot hold such a file name ('*' or '?' on Windows),
 // the file is reported missing and nothing is created.
 TEST_F(Editor, EveryNameByte) {
-  writeFile("XPHex.txt", "0000ABCD\n");
-  ASSERT_EQ(loadExperienceTable(), 1u);
+  writeTable("0000ABCD\n", 1u);
   const std::string original = characterBytes(512);
   const std::string bystander(600, 'B');
   for (int byte = 0x01; byte <= 0xFF; ++byte) {
@@ -207,8 +202,7 @@ TEST_F(Editor, EveryNameByte) {
 // A folder where the character file should be, and folders or the file missing on the way:
 // the load error with the path as caption, and nothing created or changed.
 TEST_F(Editor, NoCharacterFileAtThePath) {
-  writeFile("XPHex.txt", "00000064\n");
-  ASSERT_EQ(loadExperienceTable(), 1u);
+  writeTable("00000064\n", 1u);
   const std::string path = openedPath(characterFilePath("abc"));
   const fs::path userdata = openedPath("Dataserver\\userdata");
   struct Case {
@@ -216,25 +210,14 @@ TEST_F(Editor, NoCharacterFileAtThePath) {
     void (*make)(const std::string& path, const fs::path& userdata);
   } cases[] = {
       {"no Dataserver folder", [](const std::string&, const fs::path&) {}},
-      {"no userdata folder",
-       [](const std::string&, const fs::path& userdata) { fs::create_directories(userdata.parent_path()); }},
       {"no bucket folder",
        [](const std::string&, const fs::path& userdata) {
          writeFile(userdata / "197" / "abc.dat", characterBytes(512));
-       }},
-      {"no file in the bucket folder",
-       [](const std::string& path, const fs::path&) {
-         writeFile(fs::path(path).parent_path() / "abd.dat", characterBytes(512));
-       }},
-      {"userdata is a file", [](const std::string&, const fs::path& userdata) {
-         writeFile(userdata, characterBytes(512));
        }},
       {"the bucket is a file",
        [](const std::string& path, const fs::path&) {
          writeFile(fs::path(path).parent_path(), characterBytes(512));
        }},
-      {"the character file is an empty folder",
-       [](const std::string& path, const fs::path&) { fs::create_directories(path); }},
       {"the character file is a folder with a file",
        [](const std::string& path, const fs::path&) {
          writeFile(fs::path(path) / "abc.dat", characterBytes(512));
@@ -253,30 +236,18 @@ TEST_F(Editor, NoCharacterFileAtThePath) {
   }
 }
 
-// A folder named XPHex.txt: the table's error and the end of the process, with no list, on
-// every platform (on Linux the folder itself opens for reading).
-TEST_F(Editor, TableThatIsAFolder) {
-  fs::create_directories("XPHex.txt");
-  EXPECT_EQ(onInitDialog(DIALOG), 1);
-  EXPECT_EQ(rec.messages,
-            (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
-  EXPECT_EQ(rec.exitCodes, std::vector<int>{0});
-  EXPECT_TRUE(rec.levelEntries.empty());
-}
-
 // [SECTION] Short files
 
 // A file shorter than a byte written grows to take it, and the gap reads as zero: an empty
 // file becomes 336 bytes, or 408 with a 16-digit entry; a file that already reaches past the
 // last byte written keeps its size.
 TEST_F(Editor, ShortFilesGrow) {
-  writeFile("XPHex.txt", "00000064\n0123456789ABCDEF\n");
-  ASSERT_EQ(loadExperienceTable(), 2u);
+  writeTable("00000064\n0123456789ABCDEF\n", 2u);
   const std::string key = "Dataserver/userdata/198/abc.dat";
   const std::map<std::size_t, std::string> writes[2] = {
       {{200, "\0"s}, {332, "\x64\0\0\0"s}},
       {{200, "\x01"s}, {332, "\xEF\xCD\xAB\x89"s}, {404, "\x67\x45\x23\x01"s}}};
-  for (const std::size_t fileBytes : {0, 1, 199, 200, 201, 334, 335, 336, 405, 408}) {
+  for (const std::size_t fileBytes : {0, 200, 335, 405, 408}) {
     for (int levelIndex : {0, 1}) {
       SCOPED_TRACE(std::to_string(fileBytes) + " bytes, level " + std::to_string(levelIndex + 1));
       rec.messages.clear();

@@ -23,7 +23,6 @@
 namespace editortest {
 namespace {
 
-const char* const LOAD_ERROR = "Error Loading User Data! Path not found or Access denied!";
 
 // [SECTION] Child processes
 
@@ -133,14 +132,9 @@ std::string privateMounts() {
 
 constexpr const char* CHARACTER = "Dataserver/userdata/198/abc.dat";  // "abc" is in bucket 198
 
-void writeTable(const std::string& text, std::size_t entries) {
-  writeFile("XPHex.txt", text);
-  ASSERT_EQ(loadExperienceTable(), entries);
-}
-
 // [SECTION] Not a file
 
-// A FIFO, a device or a link to a folder or to nothing at the character path: the load
+// A FIFO, a device or a link to a folder at the character path: the load
 // error, nothing changed, and no wait for a FIFO's writer.
 TEST_F(Editor, NoPlainFileAtThePath) {
   writeTable("00000064\n", 1);
@@ -150,9 +144,7 @@ TEST_F(Editor, NoPlainFileAtThePath) {
   } cases[] = {
       {"FIFO", [](const char* path) { return mkfifo(path, 0644) == 0; }},
       {"link to /dev/null", [](const char* path) { return symlink("/dev/null", path) == 0; }},
-      {"link to /dev/zero", [](const char* path) { return symlink("/dev/zero", path) == 0; }},
       {"link to a folder", [](const char* path) { return symlink(".", path) == 0; }},
-      {"link to nothing", [](const char* path) { return symlink("gone.dat", path) == 0; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -282,49 +274,28 @@ TEST_F(Editor, NoRightsAsNobody) {
 
 // [SECTION] Mounts
 
-// userdata bound read-only onto itself, and a read-only tmpfs over it holding its own copy of
-// the file: the save error, nothing changed in either.
-TEST_F(Editor, ReadOnlyMounts) {
+// userdata bound read-only onto itself: the file opens for reading but not for update, so the
+// save error, and nothing changed.
+TEST_F(Editor, ReadOnlyMount) {
   writeTable("0123456789ABCDEF\n", 1);
   const std::string original = characterBytes(512);
   writeFile(CHARACTER, original);
   const Tree before = snapshot();
-  const char* const userdata = "Dataserver/userdata";
-  struct Case {
-    const char* name;
-    std::function<std::string()> mountIt;
-  } cases[] = {
-      {"bind mount",
-       [&] {
-         if (mount(userdata, userdata, nullptr, MS_BIND, nullptr) != 0) return lastError("bind");
-         if (mount(nullptr, userdata, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-           return lastError("remount read-only");
-         return ""s;
-       }},
-      {"tmpfs",
-       [&] {
-         if (mount("tmpfs", userdata, "tmpfs", 0, "size=64k") != 0) return lastError("tmpfs");
-         fs::create_directories(fs::path(CHARACTER).parent_path());
-         writeFile(CHARACTER, original);
-         if (mount(nullptr, userdata, nullptr, MS_REMOUNT | MS_RDONLY, "size=64k") != 0)
-           return lastError("remount read-only");
-         return ""s;
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ChildOutcome outcome = changeInChild(
-        [&] {
-          const std::string why = privateMounts();
-          return why.empty() ? c.mountIt() : why;
-        },
-        "abc", 0,
-        [&] { return readFile(CHARACTER) == original ? ""s : "the file changed"s; });
-    if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
-    EXPECT_EQ(outcome.problem, "");
-    EXPECT_EQ(outcome.messages, (std::vector<Message>{{SAVE_ERROR, CHARACTER, nullptr}}));
-    EXPECT_EQ(treeDifference(before, snapshot()), "");
-  }
+  const ChildOutcome outcome = changeInChild(
+      [] {
+        const char* const userdata = "Dataserver/userdata";
+        std::string why = privateMounts();
+        if (!why.empty()) return why;
+        if (mount(userdata, userdata, nullptr, MS_BIND, nullptr) != 0) return lastError("bind");
+        if (mount(nullptr, userdata, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+          return lastError("remount read-only");
+        return ""s;
+      },
+      "abc", 0, [&] { return readFile(CHARACTER) == original ? ""s : "the file changed"s; });
+  if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
+  EXPECT_EQ(outcome.problem, "");
+  EXPECT_EQ(outcome.messages, (std::vector<Message>{{SAVE_ERROR, CHARACTER, nullptr}}));
+  EXPECT_EQ(treeDifference(before, snapshot()), "");
 }
 
 // A full disk: a 64 KiB tmpfs filled up, and an entry whose bytes would grow the file by half

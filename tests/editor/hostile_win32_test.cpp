@@ -12,13 +12,11 @@
 namespace editortest {
 namespace {
 
-const char* const LOAD_ERROR = "Error Loading User Data! Path not found or Access denied!";
 
 // Sharing is decided per handle, so a handle of this process stands for one that another
 // process holds: the opens of the change meet the same refusal.
 TEST_F(Editor, FileHeldByAnotherHandle) {
-  writeFile("XPHex.txt", "00000064\n");
-  ASSERT_EQ(loadExperienceTable(), 1u);
+  writeTable("00000064\n", 1u);
   const std::string path = characterFilePath("abc");
   writeFile(path, characterBytes(512));
   struct Case {
@@ -51,8 +49,7 @@ TEST_F(Editor, FileHeldByAnotherHandle) {
 
 // Names that Windows maps to devices in any folder: the load error, not a write to the device.
 TEST_F(Editor, DeviceNames) {
-  writeFile("XPHex.txt", "00000064\n");
-  ASSERT_EQ(loadExperienceTable(), 1u);
+  writeTable("00000064\n", 1u);
   for (const char* name : {"NUL", "CON", "AUX", "nul"}) {
     SCOPED_TRACE(name);
     rec.messages.clear();
