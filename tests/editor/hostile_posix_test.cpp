@@ -298,12 +298,16 @@ TEST_F(Editor, ReadOnlyMount) {
   EXPECT_EQ(treeDifference(before, snapshot()), "");
 }
 
-// A full disk: a 64 KiB tmpfs filled up, and an entry whose bytes would grow the file by half
-// a megabyte. The save error; bytes outside the ones the change writes stay as they were.
+// A full disk: a 64 KiB tmpfs filled up, and an entry whose bytes would grow the file past its
+// first 4 KiB page. Half a megabyte fails in fwrite itself; 4000 bytes fit the stream's buffer
+// and fail only when fclose flushes them. The save error either way; bytes outside the ones
+// the change writes stay as they were.
 TEST_F(Editor, FullDisk) {
-  writeTable("00000064\n" + std::string(1024 * 1024, '7') + "\n", 2);
+  writeTable("00000064\n" + std::string(1024 * 1024, '7') + "\n" + std::string(8000, '7') + "\n", 3);
   const std::string original = characterBytes(512);
   fs::create_directories("Dataserver");
+  for (const std::int32_t levelIndex : {1, 2}) {
+  SCOPED_TRACE(levelIndex == 1 ? "half a megabyte" : "4000 bytes");
   const ChildOutcome outcome = changeInChild(
       [&] {
         std::string why = privateMounts();
@@ -318,7 +322,7 @@ TEST_F(Editor, FullDisk) {
         if (filler != nullptr) std::fclose(filler);
         return ""s;
       },
-      "abc", 1,
+      "abc", levelIndex,
       [&] {
         const std::string now = readFile(CHARACTER);
         if (now.size() < original.size()) return "the file was cut"s;
@@ -331,6 +335,7 @@ TEST_F(Editor, FullDisk) {
   if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
   EXPECT_EQ(outcome.problem, "");
   EXPECT_EQ(outcome.messages, (std::vector<Message>{{SAVE_ERROR, CHARACTER, nullptr}}));
+  }
 }
 
 }  // namespace
