@@ -154,7 +154,7 @@ std::uint64_t mixRamp(const std::int16_t* data, std::uint64_t position, std::uin
 }
 
 //-----------------------------------------------------------------------------
-// [SECTION] Vector frame loops (x86-64: AVX2 chosen at run time, else SSE2)
+// [SECTION] Vector frame loops (x86-64: AVX2 with FMA chosen at run time, else SSE2)
 //-----------------------------------------------------------------------------
 // The frames of one segment, four at a time, with the same double operations on every
 // output float as the frame loops above and in the same order: a + f x (b - a), times the
@@ -227,8 +227,8 @@ bool silentVoicesMayBeWalked() {
 // another; gains holds the gains after the last frame on return. The frames need no low
 // clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
 // word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
-// on the AMD EPYC measured. FMA stays off in this clone as everywhere: a fused multiply-add
-// would round once where the frame loops round twice.
+// on the AMD EPYC measured. Steps of 2 frames or more take this loop; smaller ones the
+// eight-frame loop below.
 template <bool RAMP>
 __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
                                                   std::uint64_t stride, float* frame,
@@ -297,6 +297,119 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
+// Adds four frames, whose values stand in the order (v0, v2, v1, v3), at the gains
+// (L0, R0, L1, R1) and (L2, R2, L3, R3).
+__attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256d value,
+                                                              __m256d gain01, __m256d gain23) {
+  const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(out));
+  const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(out + 4));
+  const __m256d add01 = _mm256_mul_pd(_mm256_unpacklo_pd(value, value), gain01);
+  const __m256d add23 = _mm256_mul_pd(_mm256_unpackhi_pd(value, value), gain23);
+  _mm_storeu_ps(out, _mm256_cvtpd_ps(_mm256_add_pd(out01, add01)));
+  _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, add23)));
+}
+
+// The ramp gains of the next four frames, grown one frame after another as mixRamp grows
+// them; running holds (left, right) of the next frame.
+__attribute__((target("avx2,fma"))) inline void nextRampGains(__m128d& running, __m128d delta,
+                                                              __m256d& gain01, __m256d& gain23) {
+  const __m128d gain1 = _mm_add_pd(running, delta);
+  const __m128d gain2 = _mm_add_pd(gain1, delta);
+  const __m128d gain3 = _mm_add_pd(gain2, delta);
+  gain01 = _mm256_set_m128d(gain1, running);
+  gain23 = _mm256_set_m128d(gain3, gain2);
+  running = _mm_add_pd(gain3, delta);
+}
+
+// The values (v0, v2, v1, v3) of the four frames of a half of mixOctetsAvx2 whose lowest
+// frame is at lowest; aboveLowest holds how far each frame lies above it (32.32, in the
+// same lane order, below 7 frames).
+__attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t* data,
+                                                              std::uint64_t lowest,
+                                                              __m256i aboveLowest) {
+  constexpr char Z = -128;  // a shuffle control byte that yields 0
+  // byte 4 (the frame offset, 0..6) of each 64-bit lane, twice, then zeros
+  const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
+                                               4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
+  // added to twice the offset: the two bytes of sample a, then zeros (Z + 0 stays Z)
+  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z,
+                                            0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z);
+  const __m256i aToB = _mm256_set1_epi64x(0x0202);
+  const __m256i sampleBits = _mm256_set1_epi64x(0x4330000000008000);  // 2^52 + 2^15, sign flip
+  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
+  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
+
+  const __m256i window = _mm256_broadcastsi128_si256(_mm_loadu_si128(
+      reinterpret_cast<const __m128i*>(data + static_cast<std::int32_t>(lowest >> 32))));
+  // each lane: its frame's offset into the window (high half) and fraction word (low half)
+  const __m256i position = _mm256_add_epi64(
+      _mm256_set1_epi64x(static_cast<long long>(lowest & 0xFFFFFFFFu)), aboveLowest);
+  const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
+  const __m256i controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), bytesOfA);
+  const __m256i controlB = _mm256_add_epi8(controlA, aToB);
+  const __m256d a = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlA), sampleBits));
+  const __m256d b = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlB), sampleBits));
+  const __m256d f = _mm256_fmadd_pd(_mm256_castsi256_pd(_mm256_blend_epi32(position, fractionBits, 0xAA)),
+                                    _mm256_set1_pd(1.0 / 4294967296.0), _mm256_set1_pd(-1048576.0));
+  return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
+}
+
+// Eight frames at a time for steps below 2 frames either way, with the same values, products
+// and sums as mixQuadsAvx2 and the frame loops, but no integer-to-double conversions: on the
+// AMD EPYC measured, conversions share one unit and bound the four-frame loop.
+//
+// Four consecutive frames of such a step read their pairs within 8 sample frames (the last
+// pair starts at most 6 frames after the lowest), so each half of the group loads one
+// 16-byte window from its lowest frame and picks its samples out of it with byte shuffles.
+// A window reads at most 7 frames past a frame that the voice plays, which lies below the
+// end of its loop or sample: the guard frame and the zero frames after it cover the rest.
+//
+// A frame's samples a and b become doubles without a conversion: the shuffle puts the int16
+// in the low bits of a zeroed 64-bit word, and flipping its sign bit and setting the high
+// bits makes the double 2^52 + 2^15 + a; a is that minus 2^52 + 2^15, and b - a the
+// difference of two of them, both exact. The fraction word becomes 2^52 + word the same way.
+// FMA appears only where its product is exact, so its one rounding is the rounding of the
+// plain sum: (2^52 + word) x 2^-32 - 2^20 is the fraction times 2^-32, and f x (b - a) + a
+// is exact (at most 47 significant bits, as in sampleAt). The gain products and the sums
+// into the frames stay separate roundings.
+//
+// The lanes hold the frames in the order (0, 2, 1, 3): unpacking the values against
+// themselves then gives (v0, v0, v1, v1) and (v2, v2, v3, v3), to meet (L, R, L, R) frame
+// pairs, without a lane-crossing permute. BACKWARD: the stride is negative (two's
+// complement), and the lowest frame of each half is its last.
+template <bool RAMP, bool BACKWARD>
+__attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data, std::uint64_t base,
+                                                       std::uint64_t stride, float* frame,
+                                                       std::uint32_t frameCount, double* gains,
+                                                       const double* deltas) {
+  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
+  // frame k of a half lies this far above the half's lowest frame: 32.32, below 7 frames
+  const auto above = [stride](std::uint64_t k) {
+    return BACKWARD ? (3 - k) * (std::uint64_t{0} - stride) : k * stride;
+  };
+  const __m256i aboveLowest = _mm256_setr_epi64x(lane(above(0)), lane(above(2)), lane(above(1)), lane(above(3)));
+
+  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
+  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  std::uint64_t lowest = base + (BACKWARD ? 3 * stride : 0);
+  const std::uint64_t halfStride = 4 * stride;
+  for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
+    const __m256d valueLow = fourValues(data, lowest, aboveLowest);
+    const __m256d valueHigh = fourValues(data, lowest + halfStride, aboveLowest);
+    lowest += 2 * halfStride;
+    __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
+    if constexpr (RAMP) {
+      nextRampGains(running, delta, gain01, gain23);
+      nextRampGains(running, delta, gain45, gain67);
+    }
+    addFourFrames(frame, valueLow, gain01, gain23);
+    addFourFrames(frame + 8, valueHigh, gain45, gain67);
+    frame += 16;
+  }
+  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+}
+
 // The same for x86-64 CPUs without AVX2: frameCount / 2 pairs of frames in SSE2 registers,
 // with the same operations on every output float in the same order.
 template <bool RAMP>
@@ -346,9 +459,9 @@ void mixPairsSse2(const std::int16_t* data, std::uint64_t base, std::uint64_t st
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
-bool cpuHasAvx2() {
+bool cpuHasAvx2AndFma() {
   __builtin_cpu_init();  // may run before the constructors that would otherwise do it
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
 #endif
@@ -358,7 +471,7 @@ enum class GroupLoops { NONE, SSE2, AVX2 };
 
 GroupLoops bestGroupLoops() {
 #if LE_MIXER_X86
-  return cpuHasAvx2() ? GroupLoops::AVX2 : GroupLoops::SSE2;
+  return cpuHasAvx2AndFma() ? GroupLoops::AVX2 : GroupLoops::SSE2;
 #else
   return GroupLoops::NONE;
 #endif
@@ -370,19 +483,45 @@ bool fastLoops = true;
 
 // Mixes the first frames of a segment in groups and returns how many it mixed: a multiple
 // of the group size, at most groupLimit. gains is (left, right); RAMP grows it as mixRamp
-// does and leaves the gains after the last mixed frame in it.
+// does and leaves the gains after the last mixed frame in it. length: the sample's frames,
+// after which the loader leaves 8 more.
 template <bool RAMP>
-std::uint32_t mixGroups(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
-                        float* frame, std::uint32_t groupLimit, double* gains,
-                        const double* deltas) {
+std::uint32_t mixGroups(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
+                        std::uint64_t advance, float* frame, std::uint32_t groupLimit,
+                        double* gains, const double* deltas) {
   const std::uint64_t even = ~std::uint64_t{1};
   std::uint32_t frameCount = 0;
 #if LE_MIXER_X86
   if (groupLoops == GroupLoops::AVX2) {
-    frameCount = groupLimit & ~3u;
-    if (frameCount != 0) {
-      mixQuadsAvx2<RAMP>(data, position & even, advance & even, frame, frameCount, gains, deltas);
+    const std::uint64_t base = position & even;
+    const std::uint64_t stride = advance & even;
+    // Steps below 2 frames either way take the windowed eight-frame loop, then at most one
+    // group of four.
+    const bool backward = (stride >> 63) != 0;
+    const bool narrow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{2} << 32);
+    std::uint32_t octetFrames = narrow ? groupLimit & ~7u : 0;
+    // Each window reads 8 frames from a frame at most the highest one played, so that frame
+    // must not lie past the sample's last frame. A voice normally keeps below its end, but
+    // one whose step is below 2^-24 frame measures its end with the zero step's stand-in,
+    // turns too early and can wander past it; the frame loops, which read 2 frames, take
+    // such stretches.
+    if (octetFrames != 0) {
+      const std::uint64_t highest = backward ? base : base + (octetFrames - 1) * stride;
+      if (positionIntOf(highest) > static_cast<std::int64_t>(length)) octetFrames = 0;
     }
+    if (octetFrames != 0) {
+      if (backward) {
+        mixOctetsAvx2<RAMP, true>(data, base, stride, frame, octetFrames, gains, deltas);
+      } else {
+        mixOctetsAvx2<RAMP, false>(data, base, stride, frame, octetFrames, gains, deltas);
+      }
+    }
+    const std::uint32_t quadFrames = (groupLimit - octetFrames) & ~3u;
+    if (quadFrames != 0) {
+      mixQuadsAvx2<RAMP>(data, base + octetFrames * stride, stride,
+                         frame + 2 * static_cast<std::size_t>(octetFrames), quadFrames, gains, deltas);
+    }
+    frameCount = octetFrames + quadFrames;
   } else if (groupLoops == GroupLoops::SSE2) {
     frameCount = groupLimit & ~1u;
     if (frameCount != 0) {
@@ -390,14 +529,14 @@ std::uint32_t mixGroups(const std::int16_t* data, std::uint64_t position, std::u
     }
   }
 #else
-  (void)data, (void)position, (void)advance, (void)frame, (void)groupLimit, (void)gains,
-      (void)deltas, (void)even;
+  (void)data, (void)length, (void)position, (void)advance, (void)frame, (void)groupLimit,
+      (void)gains, (void)deltas, (void)even;
 #endif
   return frameCount;
 }
 
 // Steady frames (the rules of mixSteady) with the fast loops; no low clamp.
-std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
+std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
                             std::uint64_t advance, float* frame, std::uint32_t frameCount,
                             double targetLeft, double targetRight, double currentLeft,
                             double currentRight) {
@@ -411,7 +550,7 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
   // the frame loop, which keeps the parity rule.
   double targets[2] = {targetLeft, targetRight};
   const std::uint32_t grouped =
-      mixGroups<false>(data, position, advance, frame, frameCount & ~1u, targets, nullptr);
+      mixGroups<false>(data, length, position, advance, frame, frameCount & ~1u, targets, nullptr);
   if (grouped != 0) {
     position = positionAfter(position, advance, grouped);
     frame += 2 * static_cast<std::size_t>(grouped);
@@ -422,13 +561,13 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint64_t position,
 }
 
 // Ramp frames (the rules of mixRamp) with the fast loops; no low clamp.
-std::uint64_t mixRampFast(const std::int16_t* data, std::uint64_t position, std::uint64_t advance,
-                          float* frame, std::uint32_t frameCount, double& left, double& right,
-                          double leftDelta, double rightDelta) {
+std::uint64_t mixRampFast(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
+                          std::uint64_t advance, float* frame, std::uint32_t frameCount,
+                          double& left, double& right, double leftDelta, double rightDelta) {
   double gains[2] = {left, right};
   const double deltas[2] = {leftDelta, rightDelta};
   const std::uint32_t grouped =
-      mixGroups<true>(data, position, advance, frame, frameCount, gains, deltas);
+      mixGroups<true>(data, length, position, advance, frame, frameCount, gains, deltas);
   if (grouped != 0) {
     left = gains[0];
     right = gains[1];
@@ -586,8 +725,8 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
         position = mixRamp<true>(data, position, advance, out, frameCount, left, right,
                                  leftDelta, rightDelta);
       } else if (fastLoops) {
-        position = mixRampFast(data, position, advance, out, frameCount, left, right, leftDelta,
-                               rightDelta);
+        position = mixRampFast(data, sample.length, position, advance, out, frameCount, left,
+                               right, leftDelta, rightDelta);
       } else {
         position = mixRamp<false>(data, position, advance, out, frameCount, left, right,
                                   leftDelta, rightDelta);
@@ -615,8 +754,8 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
         position = mixSteady<true>(data, position, advance, out, frameCount, targetLeft,
                                    targetRight, currentLeft, currentRight);
       } else if (fastLoops) {
-        position = mixSteadyFast(data, position, advance, out, frameCount, targetLeft,
-                                 targetRight, currentLeft, currentRight);
+        position = mixSteadyFast(data, sample.length, position, advance, out, frameCount,
+                                 targetLeft, targetRight, currentLeft, currentRight);
       } else {
         position = mixSteady<false>(data, position, advance, out, frameCount, targetLeft,
                                     targetRight, currentLeft, currentRight);
