@@ -619,52 +619,139 @@ std::uint64_t turnPingPong(Voice& voice, std::uint64_t position, std::uint32_t l
   return position;
 }
 
-void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
-  const Sample& sample = *voice.sample;
-  const std::int16_t* const data = sample.data;
-  const std::uint32_t loopStart = sample.loopStart;
-  const std::uint32_t loopEnd = loopStart + sample.loopLength;
-  const std::uint64_t step = (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
+// The voice's loop or sample as the segments see it.
+struct Bounds {
+  std::uint32_t loopStart;
+  std::uint32_t loopEnd;  // loopStart + loopLength
+  std::uint32_t length;
+  std::uint32_t step24;   // the step with 24 fraction bits, 8.24; never 0
+};
 
+Bounds boundsOf(const Voice& voice) {
+  const Sample& sample = *voice.sample;
   // The step with 24 fraction bits, modulo 2^32 (8.24 fixed point). A step below 2^-24
   // frame, not only the zero step, would give 0 here and divide by zero below; all of them
   // count as the zero step's stand-in.
   std::uint32_t step24 = (voice.stepInt << 24) + (voice.stepFrac >> 8);
   if (step24 == 0) step24 = ZERO_STEP_FRAC >> 8;
+  return {sample.loopStart, sample.loopStart + sample.loopLength, sample.length, step24};
+}
 
+// The frames of the next segment, at most framesLeft, and whether the voice reaches its end
+// (the loop end, the loop start going backward, or the sample's end) after them.
+struct Segment {
+  std::uint32_t frameCount;
+  bool reachesEnd;
+};
+
+Segment measureSegment(const Bounds& bounds, bool forward, std::uint64_t position,
+                       std::uint32_t framesLeft) {
+  // The distance in 32.32; beyond 2^24 frames no stretch can reach the end.
+  Segment segment{framesLeft, false};
+  std::uint64_t distance;
+  if (forward) {
+    std::uint32_t end = bounds.loopEnd;
+    if (positionIntOf(position) > static_cast<std::int32_t>(end)) end = bounds.length;
+    distance = (static_cast<std::uint64_t>(end) << 32) - position;
+  } else {
+    distance = position - (static_cast<std::uint64_t>(bounds.loopStart) << 32);
+  }
+  // Already past the end: the frame count of the last stretch came from the step cut to 24
+  // fraction bits, so a stretch that stopped short of the end by that count can still cross
+  // it by up to frames x (stepFrac & 255) x 2^-32. The end is then handled at once; without
+  // this the negative distance would wrap to a huge one and the voice would run on past its
+  // data for good.
+  if (static_cast<std::int64_t>(distance) < 0) distance = 0;
+  if ((distance >> 32) < (std::uint64_t{1} << 24)) {
+    // 24 fraction bits on both sides; distance >> 8 is below 2^48, so the rounded-up
+    // quotient needs no more than 64 bits even for the smallest step. It is at most
+    // framesLeft exactly when the distance is at most framesLeft steps (a product below
+    // 2^64), so the division is only made for an end within the stretch.
+    const std::uint64_t distance24 = distance >> 8;
+    const std::uint32_t step24 = bounds.step24;
+    if (distance24 <= static_cast<std::uint64_t>(framesLeft) * step24) {
+      segment.frameCount =
+          static_cast<std::uint32_t>(distance24 / step24 + (distance24 % step24 != 0 ? 1 : 0));
+      segment.reachesEnd = true;
+    }
+  }
+  return segment;
+}
+
+// The end handling of a voice that has reached its end: a forward loop moves the position
+// back, a ping-pong loop turns it, anything else stops the voice (and then false).
+bool passEnd(Voice& voice, const Bounds& bounds, std::uint64_t& position) {
+  const std::uint8_t loopKind = voice.sample->loopKind;
+  const std::uint32_t loopLength = bounds.loopEnd - bounds.loopStart;
+  // A loop of 0 frames can come only from a record the loader never writes; it would
+  // wrap or turn for ever, so such a voice ends like one without a loop.
+  if (loopKind == LOOP_FORWARD && loopLength != 0) {
+    // The repeat compares signed. The end is found with 24 fraction bits, so a pass may
+    // stop up to about 2^-24 frame per frame short of the loop end; on a loop that starts
+    // at frame 0 the wrap then gives positionInt -1, which unsigned would read as
+    // 4294967295 and repeat the subtraction some 2^32 / loopLength times.
+    std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - loopLength;
+    while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(bounds.loopEnd)) {
+      integer -= loopLength;
+    }
+    position = (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
+    return true;
+  }
+  if (loopKind == LOOP_PINGPONG && loopLength != 0) {
+    position = turnPingPong(voice, position, bounds.loopStart, bounds.loopEnd);
+    return true;
+  }
+  voice.sample = nullptr;
+  voice.positionInt = 0;
+  voice.positionFrac = 0;
+  return false;
+}
+
+// A voice that is silent for the whole call: its targets and the gains it has reached are 0
+// and no ramp runs, so no segment sets one up and every frame would add 0 x value. Where the
+// stretch is clean, that changes no float (see holdsNegativeZeroOrNaN), so the voice is only
+// walked: segment by segment, as mixVoice cuts them, without the gains or the mixing.
+bool isSilentThroughout(const Voice& voice) {
+  return voice.leftGain == 0 && voice.rightGain == 0 && voice.currentLeftGain == 0 &&
+         voice.currentRightGain == 0 && voice.rampFramesLeft == 0;
+}
+
+void walkSilentVoice(Voice& voice, std::uint32_t framesLeft) {
+  // what each segment's ramp set-up would write
+  voice.rampLeftTarget = 0;
+  voice.rampRightTarget = 0;
+  voice.leftRampDelta = 0.0f;
+  voice.rightRampDelta = 0.0f;
+  const Bounds bounds = boundsOf(voice);
+  const std::uint64_t step = (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
+  std::uint64_t position = packPosition(voice);
+  for (;;) {
+    const bool forward = voice.direction == DIRECTION_FORWARD;
+    const Segment segment = measureSegment(bounds, forward, position, framesLeft);
+    if (segment.frameCount != 0) {
+      position = positionAfter(position, forward ? step : std::uint64_t{0} - step, segment.frameCount);
+    }
+    if (!segment.reachesEnd) break;
+    if (!passEnd(voice, bounds, position)) return;
+    framesLeft -= segment.frameCount;
+    if (framesLeft == 0) break;
+  }
+  storePosition(voice, position);
+}
+
+void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
+  const Sample& sample = *voice.sample;
+  const std::int16_t* const data = sample.data;
+  const Bounds bounds = boundsOf(voice);
+  const std::uint64_t step = (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
   std::uint64_t position = packPosition(voice);
 
   for (;;) {
     const bool forward = voice.direction == DIRECTION_FORWARD;
 
-    // Frames to the end: the distance in 32.32; beyond 2^24 frames no stretch can reach it.
-    std::uint32_t frameCount = framesLeft;
-    bool reachesEnd = false;
-    std::uint64_t distance;
-    if (forward) {
-      std::uint32_t end = loopEnd;
-      if (positionIntOf(position) > static_cast<std::int32_t>(end)) end = sample.length;
-      distance = (static_cast<std::uint64_t>(end) << 32) - position;
-    } else {
-      distance = position - (static_cast<std::uint64_t>(loopStart) << 32);
-    }
-    // Already past the end: the frame count of the last stretch came from the step cut to 24
-    // fraction bits, so a stretch that stopped short of the end by that count can still cross
-    // it by up to frames x (stepFrac & 255) x 2^-32. The end is then handled at once; without
-    // this the negative distance would wrap to a huge one and the voice would run on past its
-    // data for good.
-    if (static_cast<std::int64_t>(distance) < 0) distance = 0;
-    if ((distance >> 32) < (std::uint64_t{1} << 24)) {
-      // 24 fraction bits on both sides; distance >> 8 is below 2^48, so the rounded-up
-      // quotient needs no more than 64 bits even for the smallest step. It is at most
-      // frameCount exactly when the distance is at most frameCount steps (a product below
-      // 2^64), so the division is only made for an end within the stretch.
-      const std::uint64_t distance24 = distance >> 8;
-      if (distance24 <= static_cast<std::uint64_t>(frameCount) * step24) {
-        frameCount = static_cast<std::uint32_t>(distance24 / step24 + (distance24 % step24 != 0 ? 1 : 0));
-        reachesEnd = true;
-      }
-    }
+    const Segment segment = measureSegment(bounds, forward, position, framesLeft);
+    std::uint32_t frameCount = segment.frameCount;
+    const bool reachesEnd = segment.reachesEnd;
 
     // The ramp: go on with the running one while its targets stand, else set one up.
     const std::uint32_t unrampedFrames = frameCount;
@@ -764,26 +851,7 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
 
     if (!reachesEnd) break;
 
-    // A loop of 0 frames can come only from a record the loader never writes; it would
-    // wrap or turn for ever, so such a voice ends like one without a loop.
-    if (sample.loopKind == LOOP_FORWARD && sample.loopLength != 0) {
-      // The repeat compares signed. The end is found with 24 fraction bits, so a pass may
-      // stop up to about 2^-24 frame per frame short of the loop end; on a loop that starts
-      // at frame 0 the wrap then gives positionInt -1, which unsigned would read as
-      // 4294967295 and repeat the subtraction some 2^32 / loopLength times.
-      std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - sample.loopLength;
-      while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(loopEnd)) {
-        integer -= sample.loopLength;
-      }
-      position = (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
-    } else if (sample.loopKind == LOOP_PINGPONG && sample.loopLength != 0) {
-      position = turnPingPong(voice, position, loopStart, loopEnd);
-    } else {
-      voice.sample = nullptr;
-      voice.positionInt = 0;
-      voice.positionFrac = 0;
-      return;
-    }
+    if (!passEnd(voice, bounds, position)) return;
 
     framesLeft -= frameCount;
     if (framesLeft == 0) break;
@@ -813,6 +881,10 @@ void mixVoices(float* out, std::uint32_t frameCount) {
   callLook = StretchLook::NOT_YET;
   for (Voice& voice : voices) {
     if (voice.sample == nullptr) continue;
-    mixVoice(voice, out, frameCount);
+    if (fastLoops && isSilentThroughout(voice) && silentVoicesMayBeWalked()) {
+      walkSilentVoice(voice, frameCount);
+    } else {
+      mixVoice(voice, out, frameCount);
+    }
   }
 }
