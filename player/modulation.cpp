@@ -1,7 +1,6 @@
 // The modulation steps that row processing and the per-tick effects share: vibrato, tremolo,
 // tremor and tone portamento on one Channel. Pairs with player.h.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -13,27 +12,10 @@ namespace {
 // -32..31 spans one cycle and |sin| peaks at phase +-16.
 constexpr double HALF_RADIANS_PER_PHASE = 0.049087375;
 
-std::int32_t sineMagnitude(std::int32_t phase) {
-  return roundToInt(std::fabs(std::sin(2.0 * phase * HALF_RADIANS_PER_PHASE)) * 256.0);
-}
-
-// sineMagnitude of every phase an int8 field can hold, indexed by its 8 bits. Each entry is
-// filled on its first use by sineMagnitude itself, so it holds the bits that libm gives on
-// this machine, where a table worked out by the compiler could round differently. Touched
-// only by the thread that plays, like the channels. -1 marks an entry not yet filled.
-constexpr std::int16_t NOT_FILLED_SINE = -1;
-constinit std::array<std::int16_t, 256> sineMagnitudes = [] {
-  std::array<std::int16_t, 256> table{};
-  table.fill(NOT_FILLED_SINE);
-  return table;
-}();
-
 // Waveform magnitude 0..255 (the sine reaches 256 at its peaks) for a phase of -32..31.
 // The sign is applied by the caller from the phase.
-std::int32_t sineWave(std::int8_t phase) {
-  std::int16_t& entry = sineMagnitudes[static_cast<std::uint8_t>(phase)];
-  if (entry == NOT_FILLED_SINE) entry = static_cast<std::int16_t>(sineMagnitude(phase));
-  return entry;
+std::int32_t sineWave(std::int32_t phase) {
+  return roundToInt(std::fabs(std::sin(2.0 * phase * HALF_RADIANS_PER_PHASE)) * 256.0);
 }
 
 std::int32_t rampWave(std::int32_t phase) {
@@ -46,7 +28,7 @@ void applyVibrato(Channel& channel) {
   const std::int32_t phase = channel.vibratoPos;
   std::int32_t wave;
   switch (channel.waveControl & 3) {
-    case 0: wave = sineWave(channel.vibratoPos); break;
+    case 0: wave = sineWave(phase); break;
     case 1: wave = rampWave(phase); break;
     default: wave = 255; break;  // 2 and 3: square
   }
@@ -63,7 +45,7 @@ void applyTremolo(Channel& channel) {
   switch ((channel.waveControl >> 4) & 3) {
     case 1: wave = rampWave(phase); break;
     case 2: wave = 255; break;
-    default: wave = sineWave(channel.tremoloPos); break;  // 0 and 3: sine, unlike the vibrato
+    default: wave = sineWave(phase); break;  // 0 and 3: sine, unlike the vibrato
   }
   const std::int32_t delta = (channel.tremoloDepth * wave) >> 6;
   // volume + volumeDelta stays within 0..64.

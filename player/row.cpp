@@ -11,7 +11,6 @@
 //   [SECTION] processRow
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -36,37 +35,18 @@ std::int32_t untunedAmigaPeriod(int k) {
   return roundToInt(std::pow(2.0, (132 - k) * ONE_TWELFTH) * 13.375);
 }
 
-// untunedAmigaPeriod of k = -1..256 at index k + 1; an Amiga arpeggio asks for four of them
-// on every tick. Each entry is filled on its first use by untunedAmigaPeriod itself, so it
-// holds the bits that pow gives on this machine, where a table worked out by the compiler
-// could round differently. Touched only by the thread that plays. -1 marks an entry not yet
-// filled: periods are never negative (the highest notes give 0).
-constexpr std::int32_t NOT_FILLED_PERIOD = -1;
-constinit std::array<std::int32_t, 258> untunedAmigaPeriods = [] {
-  std::array<std::int32_t, 258> table{};
-  table.fill(NOT_FILLED_PERIOD);
-  return table;
-}();
-
-std::int32_t untunedAmigaPeriodOnce(int k) {
-  if (k < -1 || k > 256) return untunedAmigaPeriod(k);
-  std::int32_t& entry = untunedAmigaPeriods[static_cast<std::size_t>(k + 1)];
-  if (entry == NOT_FILLED_PERIOD) entry = untunedAmigaPeriod(k);
-  return entry;
-}
-
 }  // namespace
 
 // A finetune moves the period part of the way toward the neighbouring semitone: 128 would be
 // a whole semitone. Both divisions truncate toward zero, so (48, 64) gives
 // 1712 + (96 x 64) / -128 = 1664 and (48, -64) gives 1712 + (102 x 64) / 128 = 1763.
 std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune) {
-  const std::int32_t here = untunedAmigaPeriodOnce(note);
+  const std::int32_t here = untunedAmigaPeriod(note);
   if (finetune < 0 && note != 0) {
-    const std::int32_t below = untunedAmigaPeriodOnce(note - 1);
+    const std::int32_t below = untunedAmigaPeriod(note - 1);
     return here + ((here - below) * std::abs(finetune)) / -128;
   }
-  const std::int32_t above = untunedAmigaPeriodOnce(note + 1);
+  const std::int32_t above = untunedAmigaPeriod(note + 1);
   return here + ((here - above) * finetune) / -128;
 }
 

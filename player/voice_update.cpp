@@ -2,7 +2,6 @@
 // voice update that turns a Channel into the step, gains and note starts of its Voice.
 // Pairs with player.h (the records) and mixer.cpp (which plays the voices).
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -52,33 +51,11 @@ std::int32_t nextTick(std::int32_t tick) {
   return tick < INT32_MAX ? tick + 1 : tick;
 }
 
-std::int32_t autoVibratoSine(std::int32_t phase) {
-  return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) * 64.0);
-}
-
-// The sine waveform (-64..64) of the phases 0..255 that the auto-vibrato runs through, each
-// entry filled on its first use by autoVibratoSine itself: the entries are libm's bits on
-// this machine, where a table worked out by the compiler could round differently. Phases
-// outside 0..255 never occur but are computed directly. Touched only by the thread that
-// plays, like the channels. -128 marks an entry not yet filled.
-constexpr std::int8_t NOT_FILLED_SINE = -128;
-constinit std::array<std::int8_t, 256> autoVibratoSines = [] {
-  std::array<std::int8_t, 256> table{};
-  table.fill(NOT_FILLED_SINE);
-  return table;
-}();
-
-std::int32_t autoVibratoSineOnce(std::int32_t phase) {
-  if (phase < 0 || phase > 255) return autoVibratoSine(phase);
-  std::int8_t& entry = autoVibratoSines[static_cast<std::size_t>(phase)];
-  if (entry == NOT_FILLED_SINE) entry = static_cast<std::int8_t>(autoVibratoSine(phase));
-  return entry;
-}
-
 std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
   switch (type) {
     case 0:
-      return autoVibratoSineOnce(phase);
+      return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) *
+                        64.0);
     case 1:
       return phase < 128 ? 64 : -64;
     case 2:  // ramp down: 0 at phase 0 to -64 at 127, +64 at 128 down to 0 at 255
@@ -88,29 +65,6 @@ std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
     default:
       return 0;  // no waveform: the auto-vibrato adds nothing
   }
-}
-
-std::int32_t linearFrequency(std::int64_t units) {
-  return roundToInt(LINEAR_BASE_FREQUENCY *
-                    std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
-}
-
-// Linear-table frequencies in Hz, before the clamp, for the units -4096..8191 (about 207 Hz
-// to 13.6 MHz). A song's notes, slides and vibratos visit a few hundred of them, and every
-// channel asks again on every tick. Each entry is filled on its first use by linearFrequency
-// itself, so it holds the bits that pow gives on this machine; units outside the range are
-// computed every time. 0 marks an entry not yet filled: no unit in the range gives 0 Hz.
-// 48 KiB of zero-filled static storage, touched only by the thread that plays.
-constexpr std::int64_t FREQUENCY_TABLE_FIRST_UNITS = -4096;
-constexpr std::int64_t FREQUENCY_TABLE_ENTRIES = 12288;
-std::int32_t linearFrequencies[FREQUENCY_TABLE_ENTRIES];
-
-std::int32_t linearFrequencyOnce(std::int64_t units) {
-  const std::int64_t index = units - FREQUENCY_TABLE_FIRST_UNITS;
-  if (index < 0 || index >= FREQUENCY_TABLE_ENTRIES) return linearFrequency(units);
-  std::int32_t& entry = linearFrequencies[index];
-  if (entry == 0) entry = linearFrequency(units);
-  return entry;
 }
 
 // V x share / 255 with the share 0..255 (the final panning or its complement), truncating
@@ -273,7 +227,8 @@ void updateVoice(Channel& channel, const Sample& sample) {
       // Linear table: 768 units per octave above C-4; a positive periodDelta raises the pitch.
       const std::int64_t units = LINEAR_BASE_PERIOD - static_cast<std::int64_t>(channel.period) +
                                  channel.periodDelta;
-      frequency = linearFrequencyOnce(units);
+      frequency = roundToInt(LINEAR_BASE_FREQUENCY *
+                             std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
     } else {
       // Amiga table: a period divides the clock, truncating (1712 gives 8362 Hz).
       frequency = AMIGA_FREQUENCY_DIVIDEND / periodSum;

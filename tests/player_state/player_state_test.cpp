@@ -2,10 +2,7 @@
 // auto-vibrato, the voice update, the modulation steps and the position and clock effects.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
 #include <tuple>
 #include <utility>
@@ -300,57 +297,6 @@ TEST_F(PlayerState, VibratoAndTremolo) {
     EXPECT_EQ(ch.tremoloPos, c.next) << c.name;
   }
   EXPECT_EQ(ch.updateFlags, UPDATE_FREQUENCY | UPDATE_VOLUME);
-}
-
-// The sine waveforms, the linear frequencies and the untuned Amiga periods are kept in tables
-// filled on first use. Over every input they can be asked for, the first call (which fills
-// an entry) and the second (which reads it) must give the bits of the plain expressions
-// below; past the ends of a table the plain expression must still be used.
-TEST_F(PlayerState, TabledValuesKeepThePlainBits) {
-  struct Mismatches {
-    int count = 0;
-    long long first = 0;
-    void check(long long input, std::int64_t got, std::int64_t want) {
-      if (got != want && count++ == 0) first = input;
-    }
-  };
-  Mismatches vibrato, autoVibrato, linear, amiga;
-  Instrument in{};  // type 0 (sine), depth 64, no sweep, rate 0: the offset is the waveform
-  in.vibratoDepth = 64;
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int p = -128; p < 128; ++p) {  // depth 128: |periodDelta| is 4 x the magnitude
-      ch.waveControl = 0, ch.vibratoDepth = 128, ch.vibratoPos = std::int8_t(p);
-      applyVibrato(ch);
-      vibrato.check(p, std::abs(ch.periodDelta), 4 * roundToInt(std::fabs(std::sin(2.0 * p * 0.049087375)) * 256.0));
-    }
-    for (int p = -300; p < 1000; ++p) {
-      ch.autoVibratoPos = p, ch.periodDelta = 0;
-      applyAutoVibrato(ch, in);
-      autoVibrato.check(p, ch.periodDelta, roundToInt(std::sin(p * double(0.024543688f)) * 64.0));
-    }
-    song.flags = 1;
-    auto checkLinear = [&](std::int64_t period, int delta) {
-      if (period + delta == 0) return;  // no frequency update at all
-      ch.period = std::int32_t(period), ch.periodDelta = delta;
-      const Voice& v = update(UPDATE_FREQUENCY);
-      const std::int64_t units = 4608 - period + delta;
-      const std::int64_t hertz = std::clamp<std::int64_t>(
-          roundToInt(8363.0 * std::pow(2.0, double(units) * double(1.0f / 768.0f))), 100, 256 * 44100 - 1);
-      linear.check(units, (std::int64_t{v.stepInt} << 32) | v.stepFrac,
-                   (hertz / 44100) << 32 | ((hertz % 44100) << 32) / 44100);
-    };
-    for (int units = -20000; units <= 20000; ++units) checkLinear(4608 - units, 0);
-    for (std::int64_t period : {-(1 << 24), 1 << 24})  // the slides' limits, with any offset
-      for (int delta : {-100000, -1, 0, 1, 100000}) checkLinear(period, delta);
-    song.flags = 0;
-    for (int note = 0; note < 256; ++note)  // finetune 0: the untuned period itself
-      amiga.check(note, amigaPeriod(std::uint8_t(note), 0),
-                  roundToInt(std::pow(2.0, (132 - note) * double(1.0f / 12.0f)) * 13.375));
-  }
-  EXPECT_EQ(vibrato.count, 0) << "first at phase " << vibrato.first;
-  EXPECT_EQ(autoVibrato.count, 0) << "first at phase " << autoVibrato.first;
-  EXPECT_EQ(linear.count, 0) << "first at units " << linear.first;
-  EXPECT_EQ(amiga.count, 0) << "first at note " << amiga.first;
 }
 
 // The tremor is checked tick by tick in the row tests (T11).
