@@ -117,7 +117,7 @@ void fillBlock() {
     }
     std::uint32_t stretchFrames = tickFramesLeft;
     if (stretchFrames > BLOCK_FRAMES - framesDone) stretchFrames = BLOCK_FRAMES - framesDone;
-    mixVoices(frames + framesDone * 2, stretchFrames);
+    mixVoicesIntoClearedBlock(frames + framesDone * 2, stretchFrames);
     framesDone += stretchFrames;
     tickFramesLeft -= stretchFrames;
   } while (framesDone < BLOCK_FRAMES);

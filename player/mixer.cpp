@@ -34,13 +34,18 @@ void resetVoices() {
 }
 
 std::int32_t roundToInt(double value) {
-  // nearbyint rounds in the current mode, which nothing in the program changes from
-  // round-to-nearest-even. NaN has no nearest integer and gives 0.
-  const double rounded = std::nearbyint(value);
-  if (rounded >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-  if (rounded <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-  if (rounded != rounded) return 0;
-  return static_cast<std::int32_t>(rounded);
+  // Saturate first: between -2^31 and 2^31 - 1 the nearest integer always fits 32 bits. NaN
+  // fails both comparisons and has no nearest integer: it gives 0.
+  if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+  if (value != value) return 0;
+#if LE_MIXER_X86
+  // cvtsd2si rounds in the current mode, as nearbyint does, without a call into libm; nothing
+  // in the program changes it from round-to-nearest-even.
+  return _mm_cvtsd_si32(_mm_set_sd(value));
+#else
+  return static_cast<std::int32_t>(std::nearbyint(value));
+#endif
 }
 
 namespace {
@@ -875,10 +880,12 @@ void useMixerLoops(MixerLoops loops) {
   }
 }
 
-void mixVoices(float* out, std::uint32_t frameCount) {
+namespace {
+
+void mixAllVoices(float* out, std::uint32_t frameCount, StretchLook look) {
   callOut = out;
   callFrameCount = frameCount;
-  callLook = StretchLook::NOT_YET;
+  callLook = look;
   for (Voice& voice : voices) {
     if (voice.sample == nullptr) continue;
     if (fastLoops && isSilentThroughout(voice) && silentVoicesMayBeWalked()) {
@@ -887,4 +894,14 @@ void mixVoices(float* out, std::uint32_t frameCount) {
       mixVoice(voice, out, frameCount);
     }
   }
+}
+
+}  // namespace
+
+void mixVoices(float* out, std::uint32_t frameCount) {
+  mixAllVoices(out, frameCount, StretchLook::NOT_YET);
+}
+
+void mixVoicesIntoClearedBlock(float* out, std::uint32_t frameCount) {
+  mixAllVoices(out, frameCount, StretchLook::CLEAN);
 }

@@ -47,6 +47,12 @@ void resetVoices();
 // are in 16-bit sample units. Runs on the thread that fills blocks.
 void mixVoices(float* out, std::uint32_t frameCount);
 
+// mixVoices for a stretch of a block that was cleared to +0.0 and since then only mixed into,
+// as every stretch of the block fill is. Mixing never makes -0.0 or NaN, so such a stretch
+// holds neither, and voices that are silent for the whole call are walked without first
+// looking at it. The same results as mixVoices.
+void mixVoicesIntoClearedBlock(float* out, std::uint32_t frameCount);
+
 // The frame loops that mixVoices runs: Fastest (the default) mixes frames in groups, with
 // AVX2 and FMA where the CPU has them and SSE2 on any other x86-64, and walks voices whose
 // gains are 0 without mixing them; Sse2 is the same with SSE2 even where AVX2 is there; Portable is the

@@ -91,7 +91,7 @@ TEST_P(LongRunTest, EveryStretchMatchesTheModel) {
       }
       const std::uint32_t frames = std::min(tickFramesLeft, BLOCK_FRAMES - done);
       model.assign(voices, voices + VOICE_COUNT);
-      mixVoices(&real[2 * done], frames);
+      mixVoicesIntoClearedBlock(&real[2 * done], frames);  // the block fill's call
       for (Voice& v : model) {
         if (v.sample == nullptr) continue;
         voiceFrames += frames;
