@@ -22,12 +22,12 @@
 #include "app/frontend.h"
 #include "editor/character_file.h"
 #include "editor/experience_table.h"
+#include "fuzz/editor_fuzz_setup.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path folder;
 std::vector<std::string> messages;
 
 [[noreturn]] void fail(const char* what) {
@@ -36,18 +36,12 @@ std::vector<std::string> messages;
   std::abort();
 }
 
-const FrontEnd fuzzFrontEnd = {
-    [](DialogHandle, int, char* buffer, int) { buffer[0] = '\0'; },
-    [](DialogHandle, int, std::int32_t*) { return false; },
-    [](DialogHandle, int, const char*) {},
-    [](DialogHandle) {},
+const FrontEnd fuzzFrontEnd = dialogFreeFrontEnd(
     [](DialogHandle owner, const char* text, const char*) {
       if (owner != nullptr) fail("a message with an owner");
       messages.push_back(text);
     },
-    [](DialogHandle, int) {},
-    [](int) { fail("the process was ended"); },
-};
+    [](int) { fail("the process was ended"); });
 
 // Reads the input front to back; past its end every read gives zeros.
 struct InputReader {
@@ -68,8 +62,8 @@ using Tree = std::map<fs::path, std::string>;
 
 Tree snapshot() {
   Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    const fs::path relative = fs::relative(entry.path(), folder);
+  for (const auto& entry : fs::recursive_directory_iterator(privateFolder)) {
+    const fs::path relative = fs::relative(entry.path(), privateFolder);
     if (entry.is_directory()) {
       tree[relative] = "<folder>";
     } else {
@@ -94,20 +88,10 @@ std::string fileBytes(std::size_t byteCount) {
   return bytes;
 }
 
-void removeFolder() {
-  std::error_code ignored;
-  fs::current_path(folder.parent_path(), ignored);
-  fs::remove_all(folder, ignored);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string name = (fs::temp_directory_path() / "charfile_fuzz.XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) fail("no temporary folder");
-  folder = name;
-  fs::current_path(folder);
-  std::atexit(removeFolder);
+  if (!enterPrivateFolder("charfile_fuzz")) fail("no temporary folder");
   setFrontEnd(&fuzzFrontEnd);
   return 0;
 }
@@ -125,11 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   // in the next bucket under the same name and beside the buckets, and the character's file
   // as a file (flag 1) or a folder (flag 2), or missing.
   std::error_code ignored;
-  fs::remove_all(folder / "Dataserver", ignored);
-  writeFile(folder / "XPHex.txt", tableText);
+  fs::remove_all(privateFolder / "Dataserver", ignored);
+  writeFile(privateFolder / "XPHex.txt", tableText);
   const bool validName = isValidCharacterName(name);
   const std::uint8_t bucket = characterBucket(name);
-  const fs::path userdata = folder / "Dataserver" / "userdata";
+  const fs::path userdata = privateFolder / "Dataserver" / "userdata";
   const fs::path bucketFolder = userdata / std::to_string(bucket);
   const fs::path target = bucketFolder / (name + ".dat");
   fs::create_directories(userdata);
@@ -178,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   };
 
   if (before.size() != after.size()) fail("an entry of the tree appeared or vanished");
-  const fs::path targetName = fs::relative(target, folder);
+  const fs::path targetName = fs::relative(target, privateFolder);
   for (const auto& [path, bytes] : before) {
     const auto found = after.find(path);
     if (found == after.end()) fail("an entry of the tree was renamed");

@@ -4,36 +4,26 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/frontend.h"
 #include "editor/experience_table.h"
-
-namespace fs = std::filesystem;
+#include "fuzz/editor_fuzz_setup.h"
 
 namespace {
-
-fs::path folder;
 
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "xphex_fuzz: %s\n", what);
   std::abort();
 }
 
-const FrontEnd fuzzFrontEnd = {
-    [](DialogHandle, int, char* buffer, int) { buffer[0] = '\0'; },
-    [](DialogHandle, int, std::int32_t*) { return false; },
-    [](DialogHandle, int, const char*) {},
-    [](DialogHandle) {},
+const FrontEnd fuzzFrontEnd = dialogFreeFrontEnd(
     [](DialogHandle, const char* text, const char*) {
       std::fprintf(stderr, "message: %s\n", text);
       fail("a message for a file that exists");
     },
-    [](DialogHandle, int) {},
-    [](int) { fail("the process was ended"); },
-};
+    [](int) { fail("the process was ended"); });
 
 // The plain reading: a token is a maximal run of bytes other than the six whitespace bytes.
 std::vector<std::string> tokensOf(const std::uint8_t* data, std::size_t byteCount) {
@@ -52,20 +42,10 @@ std::vector<std::string> tokensOf(const std::uint8_t* data, std::size_t byteCoun
   return tokens;
 }
 
-void removeFolder() {
-  std::error_code ignored;
-  fs::current_path(folder.parent_path(), ignored);
-  fs::remove_all(folder, ignored);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string name = (fs::temp_directory_path() / "xphex_fuzz.XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) fail("no temporary folder");
-  folder = name;
-  fs::current_path(folder);
-  std::atexit(removeFolder);
+  if (!enterPrivateFolder("xphex_fuzz")) fail("no temporary folder");
   setFrontEnd(&fuzzFrontEnd);
   return 0;
 }
