@@ -82,8 +82,19 @@ struct LowPass {
   }
 };
 
-// 16-bit-unit values to 8-bit frames, scaled by gainPercent and clipped.
-XmSample toSample(const std::vector<std::int32_t>& values, int gainPercent, const char* name) {
+// A sample loop in frames. The type is the sample header's two loop bits: 1 forward,
+// 2 ping-pong.
+constexpr std::uint8_t LOOP_FORWARD = 1, LOOP_PING_PONG = 2;
+struct Loop {
+  std::uint8_t type = 0;  // 0: none
+  std::uint32_t startFrame = 0;
+  std::uint32_t frameCount = 0;
+};
+
+// An instrument of one sample, both called `name`: 16-bit-unit values to 8-bit frames,
+// scaled by gainPercent and clipped; volume 0..64.
+XmInstrument instrument(const std::vector<std::int32_t>& values, int gainPercent, const char* name,
+                        std::uint8_t volume, Loop loop = {}, std::int8_t relativeNote = 0) {
   XmSample sample;
   sample.name = name;
   sample.frames.reserve(values.size());
@@ -93,7 +104,14 @@ XmSample toSample(const std::vector<std::int32_t>& values, int gainPercent, cons
     if (scaled < -128) scaled = -128;
     sample.frames.push_back(static_cast<std::int16_t>(scaled));
   }
-  return sample;
+  sample.volume = volume;
+  sample.loopType = loop.type;
+  sample.loopStart = loop.startFrame;
+  sample.loopLength = loop.frameCount;
+  sample.relativeNote = relativeNote;
+  XmInstrument in = xmInstrument(sample);
+  in.name = name;
+  return in;
 }
 
 //-----------------------------------------------------------------------------
@@ -134,13 +152,7 @@ XmInstrument bass() {
     const std::int32_t square = (phase << 1) < 0x80000000u ? 20000 : -20000;
     v.push_back(lp.apply(saw(phase) * 3 / 4 + square / 2));
   }
-  XmSample s = toSample(v, 150, "bass");
-  s.loopType = 1;
-  s.loopStart = 0;
-  s.loopLength = static_cast<std::uint32_t>(v.size());
-  s.volume = 52;
-  XmInstrument in = xmInstrument(s);
-  in.name = "bass";
+  XmInstrument in = instrument(v, 150, "bass", 52, {LOOP_FORWARD, 0, static_cast<std::uint32_t>(v.size())});
   in.volumeEnvelope = envelope({{0, 64}, {3, 56}, {20, 44}, {40, 36}}, ENV_ON | ENV_SUSTAIN, 2);
   in.fadeout = 1536;
   return in;
@@ -155,13 +167,7 @@ XmInstrument lead() {
   }
   LowPass lp{0, 30000};
   for (auto& x : v) x = lp.apply(x);
-  XmSample s = toSample(v, 100, "lead");
-  s.loopType = 1;
-  s.loopStart = 0;
-  s.loopLength = static_cast<std::uint32_t>(v.size());
-  s.volume = 44;
-  XmInstrument in = xmInstrument(s);
-  in.name = "lead";
+  XmInstrument in = instrument(v, 100, "lead", 44, {LOOP_FORWARD, 0, static_cast<std::uint32_t>(v.size())});
   in.volumeEnvelope = envelope({{0, 0}, {2, 64}, {8, 52}, {30, 46}, {60, 30}}, ENV_ON | ENV_SUSTAIN, 3);
   in.fadeout = 2048;
   in.vibratoType = 0;  // sine
@@ -182,13 +188,7 @@ XmInstrument pad() {
     b += phaseStep(CYCLE, 1000, 1004);
     c += phaseStep(CYCLE, 1000, 997);
   }
-  XmSample s = toSample(v, 170, "pad");
-  s.loopType = 2;  // ping-pong
-  s.loopStart = 512;
-  s.loopLength = 3584;
-  s.volume = 34;
-  XmInstrument in = xmInstrument(s);
-  in.name = "pad";
+  XmInstrument in = instrument(v, 170, "pad", 34, {LOOP_PING_PONG, 512, 3584});
   in.volumeEnvelope = envelope({{0, 0}, {16, 40}, {40, 64}, {80, 48}, {120, 40}}, ENV_ON | ENV_SUSTAIN, 3);
   // A slow sway between the sides while the note is held.
   in.panningEnvelope = envelope({{0, 32}, {40, 20}, {80, 44}, {120, 20}}, ENV_ON | ENV_LOOP, 0, 1, 3);
@@ -208,11 +208,7 @@ XmInstrument pluck() {
     line[k] = (line[k] + line[(k + 1) % CYCLE]) * 255 / 512;
     v.push_back(out);
   }
-  XmSample s = toSample(v, 120, "pluck");
-  s.volume = 40;
-  XmInstrument in = xmInstrument(s);
-  in.name = "pluck";
-  return in;
+  return instrument(v, 120, "pluck", 40);
 }
 
 XmInstrument bell() {
@@ -227,24 +223,15 @@ XmInstrument bell() {
     p2 += phaseStep(CYCLE, 276, 100);
     p3 += phaseStep(CYCLE, 540, 100);
   }
-  XmSample s = toSample(v, 190, "bell");
-  s.loopType = 1;
-  s.loopStart = 6144 - 1024;
-  s.loopLength = 1024;
-  s.volume = 40;
-  XmInstrument in = xmInstrument(s);
-  in.name = "bell";
+  XmInstrument in = instrument(v, 190, "bell", 40, {LOOP_FORWARD, 6144 - 1024, 1024});
   in.volumeEnvelope = envelope({{0, 64}, {10, 40}, {40, 20}, {100, 6}, {160, 0}}, ENV_ON);
   in.fadeout = 1024;
   return in;
 }
 
 // Drums are made at 16726 frames per second (C-5) and played at C-4 with relativeNote 12.
-XmSample drumSample(std::vector<std::int32_t> v, int gainPercent, const char* name, std::uint8_t volume) {
-  XmSample s = toSample(v, gainPercent, name);
-  s.relativeNote = 12;
-  s.volume = volume;
-  return s;
+XmInstrument drum(const std::vector<std::int32_t>& v, int gainPercent, const char* name, std::uint8_t volume) {
+  return instrument(v, gainPercent, name, volume, {}, 12);
 }
 
 XmInstrument kick() {
@@ -260,9 +247,7 @@ XmInstrument kick() {
     phase += step;
     if (step > lowest) step -= step / 1200;
   }
-  XmInstrument in = xmInstrument(drumSample(v, 120, "kick", 60));
-  in.name = "kick";
-  return in;
+  return drum(v, 120, "kick", 60);
 }
 
 XmInstrument snare() {
@@ -276,9 +261,7 @@ XmInstrument snare() {
     v.push_back(noiseAmp.apply(lp.apply(noise.next())) * 3 / 4 + toneAmp.apply(sine(phase)) / 2);
     phase += phaseStep(16726 / 190);
   }
-  XmInstrument in = xmInstrument(drumSample(v, 110, "snare", 48));
-  in.name = "snare";
-  return in;
+  return drum(v, 110, "snare", 48);
 }
 
 XmInstrument hihat() {
@@ -292,9 +275,7 @@ XmInstrument hihat() {
     v.push_back(amp.apply((n - last) / 2));
     last = n;
   }
-  XmInstrument in = xmInstrument(drumSample(v, 100, "hihat", 32));
-  in.name = "hihat";
-  return in;
+  return drum(v, 100, "hihat", 32);
 }
 
 XmInstrument riser() {
@@ -303,13 +284,7 @@ XmInstrument riser() {
   Noise noise{0x5EED5u};
   LowPass lp{0, 9000};
   for (std::uint32_t i = 0; i < 4096; ++i) v.push_back(lp.apply(noise.next()) * 2);
-  XmSample s = toSample(v, 100, "riser");
-  s.loopType = 1;
-  s.loopStart = 0;
-  s.loopLength = 4096;
-  s.volume = 28;
-  XmInstrument in = xmInstrument(s);
-  in.name = "riser";
+  XmInstrument in = instrument(v, 100, "riser", 28, {LOOP_FORWARD, 0, 4096});
   in.volumeEnvelope = envelope({{0, 8}, {90, 64}, {96, 0}}, ENV_ON);
   return in;
 }
@@ -330,13 +305,8 @@ XmInstrument strings() {
     }
     v.push_back(lp.apply(sum));
   }
-  XmSample s = toSample(v, 220, "strings");
-  s.loopType = 3;  // both loop bits: a ping-pong loop
-  s.loopStart = 1024;
-  s.loopLength = 3072;
-  s.volume = 30;
-  XmInstrument in = xmInstrument(s);
-  in.name = "strings";
+  // Both loop bits set: played as a ping-pong loop.
+  XmInstrument in = instrument(v, 220, "strings", 30, {LOOP_FORWARD | LOOP_PING_PONG, 1024, 3072});
   in.volumeEnvelope =
       envelope({{0, 0}, {24, 56}, {48, 44}, {72, 56}, {96, 44}}, ENV_ON | ENV_LOOP, 0, 2, 4);
   in.fadeout = 512;
@@ -353,9 +323,7 @@ XmInstrument tom() {
     phase += step;
     step -= step / 4000;
   }
-  XmInstrument in = xmInstrument(drumSample(v, 120, "tom", 50));
-  in.name = "tom";
-  return in;
+  return drum(v, 120, "tom", 50);
 }
 
 XmInstrument crash() {
@@ -370,8 +338,7 @@ XmInstrument crash() {
     v.push_back(amp.apply((n - last / 2) / 2));
     last = n;
   }
-  XmInstrument in = xmInstrument(drumSample(v, 100, "crash", 30));
-  in.name = "crash";
+  XmInstrument in = drum(v, 100, "crash", 30);
   in.volumeEnvelope = envelope({{0, 64}, {4, 48}, {60, 20}, {200, 0}}, ENV_ON);
   in.fadeout = 4096;
   return in;
