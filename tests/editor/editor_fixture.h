@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -248,6 +249,21 @@ inline std::string keyOfFile(const Tree& tree, const std::string& bytes) {
   }
   EXPECT_FALSE(key.empty()) << "no file holds the bytes looked for";
   return key;
+}
+
+// What a level change to a table whose entry is 00000064 writes into a file for level 1.
+inline const std::map<std::size_t, std::string> LEVEL_1_WRITES = {{200, "\0"s}, {332, "\x64\0\0\0"s}};
+
+// Runs change, which must show exactly message and leave the whole tree as it was but for the
+// writes (offset -> bytes) into the regular file at key; key "" when nothing may change.
+inline void expectOutcome(const std::function<void()>& change, const Message& message,
+                          const std::string& key = "", const std::map<std::size_t, std::string>& writes = {}) {
+  rec.messages.clear();
+  Tree expected = snapshot();
+  if (!key.empty()) expected[key].bytes = withWrites(expected[key].bytes, writes);
+  change();
+  EXPECT_EQ(rec.messages, std::vector<Message>{message});
+  EXPECT_EQ(treeDifference(expected, snapshot()), "");
 }
 
 // [SECTION] Fixture

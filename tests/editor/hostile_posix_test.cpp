@@ -23,7 +23,6 @@
 namespace editortest {
 namespace {
 
-
 // [SECTION] Child processes
 
 std::string lastError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -43,22 +42,27 @@ std::string readAll(int fd) {
   return bytes;
 }
 
+// The messages shown and the exit codes asked for, one a line.
+std::string shown(const std::vector<Message>& messages, const std::vector<int>& exitCodes = {}) {
+  std::string lines;
+  for (const Message& m : messages) lines += m.text + " | " + m.caption + (m.owner ? " | owned\n" : "\n");
+  for (const int code : exitCodes) lines += "exit " + std::to_string(code) + "\n";
+  return lines;
+}
+
 struct ChildOutcome {
   std::string skipped;  // why the case could not be set up here; empty when it ran
-  std::vector<Message> messages;
-  std::string problem;  // what the child's own check after the change found wrong
-  std::vector<int> exitCodes;
+  std::string shown;    // shown() of the child's records, then what its check found wrong
 };
 
 // Forks; the child runs prepare (which gives "" or why it cannot run the case), then action,
-// then check (which gives "" or what it found wrong), and sends back the messages shown and
-// the exit codes asked for. The child ends by itself within 20 s, so an action that blocks
-// fails the case instead of hanging the tests. Records on the pipe: tag, then three
-// NUL-ended fields.
+// then check (which gives "" or what it found wrong), and sends back one byte ('S' skipped,
+// 'R' ran) and the text. The child ends by itself within 20 s, so an action that blocks fails
+// the case instead of hanging the tests.
 ChildOutcome inChild(const std::function<std::string()>& prepare, const std::function<void()>& action,
-                     const std::function<std::string()>& check) {
+                     const std::function<std::string()>& check = [] { return ""s; }) {
   int channel[2];
-  if (pipe(channel) != 0) return {lastError("pipe"), {}, {}, {}};
+  if (pipe(channel) != 0) return {lastError("pipe"), ""};
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
@@ -66,19 +70,9 @@ ChildOutcome inChild(const std::function<std::string()>& prepare, const std::fun
     alarm(20);
     rec.messages.clear();
     rec.exitCodes.clear();
-    std::string report;
     const std::string skipped = prepare();
-    if (!skipped.empty()) {
-      report = "S"s + skipped + '\0' + '\0' + '\0';
-    } else {
-      action();
-      for (const Message& m : rec.messages) {
-        report += "M"s + m.text + '\0' + m.caption + '\0' + (m.owner ? "owned" : "") + '\0';
-      }
-      for (const int code : rec.exitCodes) report += "X"s + std::to_string(code) + '\0' + '\0' + '\0';
-      report += "C"s + check() + '\0' + '\0' + '\0';
-    }
-    writeAll(channel[1], report);
+    if (skipped.empty()) action();
+    writeAll(channel[1], skipped.empty() ? "R" + shown(rec.messages, rec.exitCodes) + check() : "S" + skipped);
     _exit(0);
   }
   close(channel[1]);
@@ -87,30 +81,14 @@ ChildOutcome inChild(const std::function<std::string()>& prepare, const std::fun
   int status = 0;
   waitpid(child, &status, 0);
   ChildOutcome outcome;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    outcome.problem = "the child did not end normally, status " + std::to_string(status);
-  }
-  std::vector<std::string> fields;
-  for (std::size_t at = 0; at < report.size();) {
-    const std::size_t end = report.find('\0', at);
-    fields.push_back(report.substr(at, end - at));
-    at = end + 1;
-  }
-  for (std::size_t i = 0; i + 2 < fields.size(); i += 3) {
-    const char tag = fields[i].empty() ? '?' : fields[i][0];
-    const std::string first = fields[i].substr(1);
-    if (tag == 'S') outcome.skipped = first;
-    if (tag == 'M') outcome.messages.push_back({first, fields[i + 1], fields[i + 2].empty() ? nullptr : DIALOG});
-    if (tag == 'X') outcome.exitCodes.push_back(std::stoi(first));
-    if (tag == 'C') outcome.problem += first;
-  }
+  (report.starts_with("S") ? outcome.skipped : outcome.shown) = report.empty() ? "" : report.substr(1);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) outcome.shown += "child status " + std::to_string(status);
   return outcome;
 }
 
-ChildOutcome changeInChild(const std::function<std::string()>& prepare, const std::string& name,
-                           std::int32_t levelIndex,
+ChildOutcome changeInChild(const std::function<std::string()>& prepare, std::int32_t levelIndex,
                            const std::function<std::string()>& check = [] { return ""s; }) {
-  return inChild(prepare, [&] { changeCharacterLevel(name, levelIndex); }, check);
+  return inChild(prepare, [=] { changeCharacterLevel("abc", levelIndex); }, check);
 }
 
 // Nobody's user and group and no supplementary groups, so the mode bits apply as to any
@@ -134,55 +112,37 @@ constexpr const char* CHARACTER = "Dataserver/userdata/198/abc.dat";  // "abc" i
 
 // [SECTION] Not a file
 
-// A FIFO, a device or a link to a folder at the character path: the load
-// error, nothing changed, and no wait for a FIFO's writer.
-TEST_F(Editor, NoPlainFileAtThePath) {
+// A FIFO, a device or a link to a folder at the character path: the load error, nothing
+// changed, and no wait for a FIFO's writer. The same kinds of path as XPHex.txt: the table's
+// error, the end of the process, no list, and no endless read of /dev/zero.
+TEST_F(Editor, NoPlainFile) {
   writeTable("00000064\n", 1);
+  fs::create_directories(fs::path(CHARACTER).parent_path());
+  const std::string tableError = shown({{"Can not open file 'XPHex.txt'!", "Error", nullptr}}, {0});
   struct Case {
     const char* name;
-    bool (*make)(const char* path);
+    const char* path;
+    int (*make)(const char* path);
   } cases[] = {
-      {"FIFO", [](const char* path) { return mkfifo(path, 0644) == 0; }},
-      {"link to /dev/null", [](const char* path) { return symlink("/dev/null", path) == 0; }},
-      {"link to a folder", [](const char* path) { return symlink(".", path) == 0; }},
+      {"FIFO", CHARACTER, [](const char* path) { return mkfifo(path, 0644); }},
+      {"link to /dev/null", CHARACTER, [](const char* path) { return symlink("/dev/null", path); }},
+      {"link to a folder", CHARACTER, [](const char* path) { return symlink(".", path); }},
+      {"table FIFO", "XPHex.txt", [](const char* path) { return mkfifo(path, 0644); }},
+      {"table link to /dev/zero", "XPHex.txt", [](const char* path) { return symlink("/dev/zero", path); }},
+      {"table link to nothing", "XPHex.txt", [](const char* path) { return symlink("gone.txt", path); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::error_code ignored;
-    fs::remove_all("Dataserver", ignored);
-    fs::create_directories(fs::path(CHARACTER).parent_path());
-    ASSERT_TRUE(c.make(CHARACTER)) << std::strerror(errno);
+    fs::remove(c.path);
+    ASSERT_EQ(c.make(c.path), 0) << std::strerror(errno);
     const Tree before = snapshot();
-    const ChildOutcome outcome = changeInChild([] { return ""s; }, "abc", 0);
-    EXPECT_EQ(outcome.problem, "");
-    EXPECT_EQ(outcome.messages, (std::vector<Message>{{LOAD_ERROR, CHARACTER, nullptr}}));
+    const bool table = c.path != CHARACTER;
+    const ChildOutcome outcome =
+        table ? inChild([] { return ""s; }, [] { onInitDialog(DIALOG); },
+                        [] { return rec.levelEntries.empty() ? ""s : "the list was filled"s; })
+              : changeInChild([] { return ""s; }, 0);
+    EXPECT_EQ(outcome.shown, table ? tableError : shown({{LOAD_ERROR, CHARACTER, nullptr}}));
     EXPECT_EQ(treeDifference(before, snapshot()), "");
-  }
-}
-
-// The same kinds of path as XPHex.txt: the table's error, the end of the process, no list, and
-// no wait for a FIFO's writer nor an endless read of /dev/zero.
-TEST_F(Editor, NoPlainFileForTheTable) {
-  struct Case {
-    const char* name;
-    bool (*make)();
-  } cases[] = {
-      {"FIFO", [] { return mkfifo("XPHex.txt", 0644) == 0; }},
-      {"link to /dev/zero", [] { return symlink("/dev/zero", "XPHex.txt") == 0; }},
-      {"link to nothing", [] { return symlink("gone.txt", "XPHex.txt") == 0; }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::error_code ignored;
-    fs::remove("XPHex.txt", ignored);
-    ASSERT_TRUE(c.make()) << std::strerror(errno);
-    const ChildOutcome outcome = inChild(
-        [] { return ""s; }, [] { onInitDialog(DIALOG); },
-        [] { return rec.levelEntries.empty() ? ""s : "the list was filled"s; });
-    EXPECT_EQ(outcome.problem, "");
-    EXPECT_EQ(outcome.messages,
-              (std::vector<Message>{{"Can not open file 'XPHex.txt'!", "Error", nullptr}}));
-    EXPECT_EQ(outcome.exitCodes, std::vector<int>{0});
   }
 }
 
@@ -221,14 +181,9 @@ TEST_F(Editor, FileHeldAndLockedByAnotherProcess) {
   const int fd = open(CHARACTER, O_RDWR);
   EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0);
   close(fd);
-
-  Tree expected = snapshot();
-  expected[CHARACTER].bytes = withWrites(expected[CHARACTER].bytes, {{200, "\0"s}, {332, "\x64\0\0\0"s}});
-  changeCharacterLevel("abc", 0);
+  expectOutcome([] { changeCharacterLevel("abc", 0); }, LEVEL_CHANGED, CHARACTER, LEVEL_1_WRITES);
   close(release[1]);
   waitpid(holder, nullptr, 0);
-  EXPECT_EQ(rec.messages, std::vector<Message>{LEVEL_CHANGED});
-  EXPECT_EQ(treeDifference(expected, snapshot()), "");
 }
 
 // [SECTION] Rights
@@ -258,14 +213,11 @@ TEST_F(Editor, NoRightsAsNobody) {
     fs::permissions(CHARACTER, c.fileMode);
     fs::permissions(folder198, c.folderMode);
     Tree expected = snapshot();
-    if (c.message == LEVEL_CHANGED) {
-      expected[CHARACTER].bytes = withWrites(expected[CHARACTER].bytes, {{200, "\0"s}, {332, "\x64\0\0\0"s}});
-    }
-    const ChildOutcome outcome = changeInChild(becomeNobody, "abc", 0);
+    if (c.message == LEVEL_CHANGED) expected[CHARACTER].bytes = withWrites(expected[CHARACTER].bytes, LEVEL_1_WRITES);
+    const ChildOutcome outcome = changeInChild(becomeNobody, 0);
     fs::permissions(folder198, fs::perms(0755));
     if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
-    EXPECT_EQ(outcome.problem, "");
-    EXPECT_EQ(outcome.messages, std::vector<Message>{c.message});
+    EXPECT_EQ(outcome.shown, shown({c.message}));
     expected[folder198].perms = fs::perms(0755);
     EXPECT_EQ(treeDifference(expected, snapshot()), "");
     fs::permissions(CHARACTER, fs::perms(0644));
@@ -274,67 +226,59 @@ TEST_F(Editor, NoRightsAsNobody) {
 
 // [SECTION] Mounts
 
-// userdata bound read-only onto itself: the file opens for reading but not for update, so the
-// save error, and nothing changed.
-TEST_F(Editor, ReadOnlyMount) {
-  writeTable("0123456789ABCDEF\n", 1);
-  const std::string original = characterBytes(512);
+// userdata bound read-only onto itself, where the file opens for reading but not for update;
+// and a full disk, a 64 KiB tmpfs filled up, with an entry whose bytes would grow the file past
+// its first 4 KiB page: half a megabyte fails in fwrite itself, 4000 bytes fit the stream's
+// buffer and fail only when fclose flushes them. The save error each time; the file is not cut
+// and bytes outside the ones the change writes stay as they were.
+TEST_F(Editor, ReadOnlyOrFullMount) {
+  writeTable("00000064\n" + std::string(1024 * 1024, '7') + "\n" + std::string(8000, '7') + "\n", 3);
+  static const std::string original = characterBytes(512);
   writeFile(CHARACTER, original);
   const Tree before = snapshot();
-  const ChildOutcome outcome = changeInChild(
-      [] {
-        const char* const userdata = "Dataserver/userdata";
-        std::string why = privateMounts();
-        if (!why.empty()) return why;
-        if (mount(userdata, userdata, nullptr, MS_BIND, nullptr) != 0) return lastError("bind");
-        if (mount(nullptr, userdata, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-          return lastError("remount read-only");
-        return ""s;
-      },
-      "abc", 0, [&] { return readFile(CHARACTER) == original ? ""s : "the file changed"s; });
-  if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
-  EXPECT_EQ(outcome.problem, "");
-  EXPECT_EQ(outcome.messages, (std::vector<Message>{{SAVE_ERROR, CHARACTER, nullptr}}));
-  EXPECT_EQ(treeDifference(before, snapshot()), "");
-}
-
-// A full disk: a 64 KiB tmpfs filled up, and an entry whose bytes would grow the file past its
-// first 4 KiB page. Half a megabyte fails in fwrite itself; 4000 bytes fit the stream's buffer
-// and fail only when fclose flushes them. The save error either way; bytes outside the ones
-// the change writes stay as they were.
-TEST_F(Editor, FullDisk) {
-  writeTable("00000064\n" + std::string(1024 * 1024, '7') + "\n" + std::string(8000, '7') + "\n", 3);
-  const std::string original = characterBytes(512);
-  fs::create_directories("Dataserver");
-  for (const std::int32_t levelIndex : {1, 2}) {
-  SCOPED_TRACE(levelIndex == 1 ? "half a megabyte" : "4000 bytes");
-  const ChildOutcome outcome = changeInChild(
-      [&] {
-        std::string why = privateMounts();
-        if (!why.empty()) return why;
-        if (mount("tmpfs", "Dataserver", "tmpfs", 0, "size=64k") != 0) return lastError("tmpfs");
-        writeFile(CHARACTER, original);
-        std::FILE* filler = std::fopen("Dataserver/filler", "wb");
-        const std::string block(4096, 'F');
-        while (filler != nullptr && std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
-               std::fflush(filler) == 0) {
-        }
-        if (filler != nullptr) std::fclose(filler);
-        return ""s;
-      },
-      "abc", levelIndex,
-      [&] {
-        const std::string now = readFile(CHARACTER);
-        if (now.size() < original.size()) return "the file was cut"s;
-        for (std::size_t i = 0; i < original.size(); ++i) {
-          const bool written = i == 200 || (i >= 332 && i < 336) || i >= 404;
-          if (!written && now[i] != original[i]) return "byte " + std::to_string(i) + " changed";
-        }
-        return ""s;
-      });
-  if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
-  EXPECT_EQ(outcome.problem, "");
-  EXPECT_EQ(outcome.messages, (std::vector<Message>{{SAVE_ERROR, CHARACTER, nullptr}}));
+  const auto readOnly = [] {
+    const char* const userdata = "Dataserver/userdata";
+    if (mount(userdata, userdata, nullptr, MS_BIND, nullptr) != 0) return lastError("bind");
+    if (mount(nullptr, userdata, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+      return lastError("remount read-only");
+    return ""s;
+  };
+  const auto full = [] {
+    if (mount("tmpfs", "Dataserver", "tmpfs", 0, "size=64k") != 0) return lastError("tmpfs");
+    writeFile(CHARACTER, original);
+    std::FILE* filler = std::fopen("Dataserver/filler", "wb");
+    const std::string block(4096, 'F');
+    while (filler != nullptr && std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+           std::fflush(filler) == 0) {
+    }
+    if (filler != nullptr) std::fclose(filler);
+    return ""s;
+  };
+  struct Case {
+    const char* name;
+    std::int32_t levelIndex;
+    std::string (*mountIt)();
+  } cases[] = {{"read-only", 1, readOnly}, {"full, half a megabyte", 1, full}, {"full, 4000 bytes", 2, full}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ChildOutcome outcome = changeInChild(
+        [&] {
+          const std::string why = privateMounts();
+          return why.empty() ? c.mountIt() : why;
+        },
+        c.levelIndex,
+        [] {
+          const std::string now = readFile(CHARACTER);
+          if (now.size() < original.size()) return "the file was cut"s;
+          for (std::size_t i = 0; i < original.size(); ++i) {
+            const bool written = i == 200 || (i >= 332 && i < 336) || i >= 404;
+            if (!written && now[i] != original[i]) return "byte " + std::to_string(i) + " changed";
+          }
+          return ""s;
+        });
+    if (!outcome.skipped.empty()) GTEST_SKIP() << outcome.skipped;
+    EXPECT_EQ(outcome.shown, shown({{SAVE_ERROR, CHARACTER, nullptr}}));
+    EXPECT_EQ(treeDifference(before, snapshot()), "");
   }
 }
 
