@@ -225,36 +225,8 @@ TEST(TruncatedModule, EveryCutIsRefusedWithTheReasonOfItsPart) {
 }
 
 //-----------------------------------------------------------------------------
-// A voice rewound by a sample offset past its loop end
+// A voice past its end
 //-----------------------------------------------------------------------------
-
-// A ping-pong voice caught going backward by the rewind must play on forward from frame 0:
-// going backward from 0 it would meet no loop start and read below its sample.
-TEST(Rewind, BackwardVoiceRestartsForwardFromFrameZero) {
-  XmModule m = richModule();
-  const std::vector<std::uint8_t> bytes = writeXm(m);
-  Buffers buffers;
-  ASSERT_EQ(loadCopy(bytes, bytes.size()), nullptr);
-  resetPlayer();
-  const Sample& pingPong = *instruments[1].samples[0];
-  ASSERT_EQ(pingPong.loopKind, LOOP_PINGPONG);
-  ASSERT_GT(pingPong.loopStart, 0u) << "a loop start above 0 leaves frames below it";
-  Channel& channel = channels[0];
-  Voice& voice = *channel.voice;
-  voice.sample = &pingPong;
-  voice.direction = DIRECTION_BACKWARD;
-  voice.positionInt = static_cast<std::int32_t>(pingPong.loopStart + 5);
-  voice.stepInt = 3;
-  channel.updateFlags = UPDATE_REWIND;
-  updateVoice(channel, pingPong);
-  EXPECT_EQ(voice.positionInt, 0);
-  EXPECT_EQ(voice.direction, DIRECTION_FORWARD);
-  std::vector<float> block(BLOCK_SAMPLES);
-  for (int call = 0; call < 200; ++call) {
-    mixVoices(block.data(), BLOCK_FRAMES);
-    ASSERT_EQ(checkVoices(), nullptr) << "call " << call << ": " << checkVoices();
-  }
-}
 
 // A step whose low fraction byte the frame count cannot see: 500 frames stop short of the end
 // by that count but cross it in truth. The next call must meet the end at once and stop the

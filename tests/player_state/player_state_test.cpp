@@ -260,9 +260,13 @@ TEST_F(PlayerState, StartOffsetAndRewind) {
     EXPECT_EQ(v.positionInt, position) << offset;
     EXPECT_EQ(v.positionFrac, 0u) << offset;
   }
-  voices[5].startOffset = 12;
+  // A ping-pong voice caught going backward plays on forward from frame 0, where going
+  // backward it would meet no loop start and read below its sample.
+  voices[5].startOffset = 12, voices[5].positionInt = 30, voices[5].positionFrac = 5;
+  voices[5].direction = DIRECTION_BACKWARD;
   const Voice& v = update(UPDATE_REWIND);
-  EXPECT_EQ(v.positionInt + int(v.startOffset), 0);
+  EXPECT_EQ((std::vector<int>{v.positionInt, int(v.positionFrac), int(v.startOffset), v.direction}),
+            (std::vector<int>{0, 0, 0, DIRECTION_FORWARD}));
   EXPECT_EQ(v.sample, &s);
 }
 
