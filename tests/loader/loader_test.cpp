@@ -62,6 +62,21 @@ XmSample rawSample(uint8_t type, std::vector<uint8_t> bytes, uint32_t loopStartB
   return s;
 }
 
+// Every frame of got as frame(n) gives it, but for the guard frame at the loop's end: a forward
+// loop's first frame, a ping-pong loop's last, 0 without a loop.
+template <class Frame>
+void expectFramesAndGuard(const Sample& got, Frame frame) {
+  const uint32_t loopEnd = got.loopStart + got.loopLength;
+  for (uint32_t n = 0; n < got.length; ++n) {
+    if (n == loopEnd) continue;
+    ASSERT_EQ(frame(n), got.data[n]) << "frame " << n;
+  }
+  const int guard = got.loopKind == LOOP_FORWARD    ? frame(got.loopStart)
+                    : got.loopKind == LOOP_PINGPONG ? frame(loopEnd - 1)
+                                                    : 0;
+  EXPECT_EQ(guard, got.data[loopEnd]) << "guard frame";
+}
+
 class Loader : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -111,14 +126,7 @@ TEST_F(Loader, SampleHeaderConversionAndGuardFrames) {
       continue;
     }
     const int unit = s.sixteenBit ? 1 : 256;
-    const uint32_t loopEnd = got.loopStart + got.loopLength;
-    for (uint32_t n = 0; n < got.length; ++n) {
-      if (n != loopEnd) {
-        ASSERT_EQ(static_cast<int>((n + 1) * unit), got.data[n]) << n;
-      }
-    }
-    const uint32_t guardFrom = c.kind == LOOP_FORWARD ? got.loopStart + 1 : c.kind == LOOP_PINGPONG ? loopEnd : 0;
-    EXPECT_EQ(static_cast<int>(guardFrom * unit), got.data[loopEnd]) << "guard frame";
+    expectFramesAndGuard(got, [unit](uint32_t n) { return static_cast<int>((n + 1) * unit); });
     for (uint32_t n = got.length + 1; n < got.length + SAMPLE_PAD_FRAMES; ++n) EXPECT_EQ(0, got.data[n]);
   }
 }
@@ -230,17 +238,7 @@ void expectSample(const XmSample& want, const Sample& got) {
             std::make_tuple(got.loopKind, got.length, got.loopStart, got.loopLength));
   EXPECT_EQ(std::make_tuple(want.volume, want.finetune, want.panning, want.relativeNote),
             std::make_tuple(got.volume, got.finetune, got.panning, got.relativeNote));
-  if (length == 0) return;
-  const uint32_t loopEnd = got.loopStart + got.loopLength;
-  for (uint32_t n = 0; n < length; ++n) {
-    if (n != loopEnd) {
-      ASSERT_EQ(widened(want, n), got.data[n]) << "frame " << n;
-    }
-  }
-  const std::int16_t guard = kind == LOOP_FORWARD    ? widened(want, got.loopStart)
-                             : kind == LOOP_PINGPONG ? widened(want, loopEnd - 1)
-                                                     : 0;
-  EXPECT_EQ(guard, got.data[loopEnd]);
+  if (length != 0) expectFramesAndGuard(got, [&want](uint32_t n) { return widened(want, n); });
 }
 
 TEST_F(Loader, SeededRoundTrips) {
