@@ -3,7 +3,6 @@
 
 #include "rows_fixture.h"
 
-#include <iterator>
 #include <string>
 
 #include "player/rows.h"
@@ -26,53 +25,41 @@ TEST(Periods, BothTables) {
 // Channel 0's state at chosen ticks of a song of a few rows
 //-----------------------------------------------------------------------------
 
-enum Field {
-  VOICE, SAMPLE_OF, TRIGGER, NOTE, REAL_NOTE, INSTRUMENT, PERIOD, NOTE_PERIOD, PORTA_TARGET,
-  PERIOD_DELTA, VOLUME, VOLUME_DELTA, VOICE_VOLUME, PAN, KEY_OFF, FADEOUT, VOL_ENV, PAN_ENV,
-  VIBRATO_POS, START_OFFSET, POSITION, REWIND, GLOBAL_VOLUME, FINETUNE,
+// A field of channel 0, of its voice or of the player, with its name for failure messages.
+struct Field {
+  const char* name;
+  std::int32_t (*read)(const Channel& c);
 };
-const char* const FIELD_NAMES[] = {
-    "voice", "instrument of the voice's sample", "trigger", "note", "realNote",
-    "instrumentIndex", "period", "notePeriod", "portaTarget", "periodDelta", "volume",
-    "volumeDelta", "voice volume", "pan", "keyOff", "fadeoutLevel", "volEnvLevel",
-    "panEnvLevel", "vibratoPos", "voice startOffset", "voice positionInt", "rewind",
-    "globalVolume", "finetune of the voice's sample",
-};
-static_assert(std::size(FIELD_NAMES) == FINETUNE + 1, "a name for every field");
-
-std::int32_t read(Field field) {
-  const Channel& c = channels[0];
-  switch (field) {
-    case VOICE: return c.voice->index;
-    case SAMPLE_OF:  // 1-based, as in cells; 0 for any other sample
-      for (int i = 0; i < song.instrumentCount; ++i)
-        if (c.voice->sample == instruments[i].samples[0]) return i + 1;
-      return 0;
-    case TRIGGER: return (c.updateFlags & UPDATE_TRIGGER) != 0;
-    case NOTE: return c.note;
-    case REAL_NOTE: return c.realNote;
-    case INSTRUMENT: return c.instrumentIndex;
-    case PERIOD: return c.period;
-    case NOTE_PERIOD: return c.notePeriod;
-    case PORTA_TARGET: return c.portaTarget;
-    case PERIOD_DELTA: return c.periodDelta;
-    case VOLUME: return c.volume;
-    case VOLUME_DELTA: return c.volumeDelta;
-    case VOICE_VOLUME: return c.voice->volume;
-    case PAN: return c.pan;
-    case KEY_OFF: return c.keyOff;
-    case FADEOUT: return c.fadeoutLevel;
-    case VOL_ENV: return c.volEnvLevel;
-    case PAN_ENV: return c.panEnvLevel;
-    case VIBRATO_POS: return c.vibratoPos;
-    case START_OFFSET: return static_cast<std::int32_t>(c.voice->startOffset);
-    case POSITION: return c.voice->positionInt;
-    case REWIND: return (c.updateFlags & UPDATE_REWIND) != 0;
-    case GLOBAL_VOLUME: return player.globalVolume;
-    case FINETUNE: return c.voice->sample->finetune;
-  }
-  return -1;
-}
+constexpr Field VOICE{"voice", [](const Channel& c) { return c.voice->index; }};
+// 1-based, as in cells; 0 for any other sample.
+constexpr Field SAMPLE_OF{"instrument of the voice's sample", [](const Channel& c) {
+  for (int i = 0; i < song.instrumentCount; ++i)
+    if (c.voice->sample == instruments[i].samples[0]) return i + 1;
+  return 0;
+}};
+constexpr Field TRIGGER{"trigger", [](const Channel& c) { return int((c.updateFlags & UPDATE_TRIGGER) != 0); }};
+constexpr Field REWIND{"rewind", [](const Channel& c) { return int((c.updateFlags & UPDATE_REWIND) != 0); }};
+constexpr Field NOTE{"note", [](const Channel& c) { return std::int32_t(c.note); }};
+constexpr Field REAL_NOTE{"realNote", [](const Channel& c) { return std::int32_t(c.realNote); }};
+constexpr Field INSTRUMENT{"instrumentIndex", [](const Channel& c) { return std::int32_t(c.instrumentIndex); }};
+constexpr Field PERIOD{"period", [](const Channel& c) { return std::int32_t(c.period); }};
+constexpr Field NOTE_PERIOD{"notePeriod", [](const Channel& c) { return std::int32_t(c.notePeriod); }};
+constexpr Field PORTA_TARGET{"portaTarget", [](const Channel& c) { return std::int32_t(c.portaTarget); }};
+constexpr Field PERIOD_DELTA{"periodDelta", [](const Channel& c) { return std::int32_t(c.periodDelta); }};
+constexpr Field VOLUME{"volume", [](const Channel& c) { return std::int32_t(c.volume); }};
+constexpr Field VOLUME_DELTA{"volumeDelta", [](const Channel& c) { return std::int32_t(c.volumeDelta); }};
+constexpr Field VOICE_VOLUME{"voice volume", [](const Channel& c) { return std::int32_t(c.voice->volume); }};
+constexpr Field PAN{"pan", [](const Channel& c) { return std::int32_t(c.pan); }};
+constexpr Field KEY_OFF{"keyOff", [](const Channel& c) { return std::int32_t(c.keyOff); }};
+constexpr Field FADEOUT{"fadeoutLevel", [](const Channel& c) { return std::int32_t(c.fadeoutLevel); }};
+constexpr Field VOL_ENV{"volEnvLevel", [](const Channel& c) { return std::int32_t(c.volEnvLevel); }};
+constexpr Field PAN_ENV{"panEnvLevel", [](const Channel& c) { return std::int32_t(c.panEnvLevel); }};
+constexpr Field VIBRATO_POS{"vibratoPos", [](const Channel& c) { return std::int32_t(c.vibratoPos); }};
+constexpr Field START_OFFSET{"voice startOffset", [](const Channel& c) { return std::int32_t(c.voice->startOffset); }};
+constexpr Field POSITION{"voice positionInt", [](const Channel& c) { return std::int32_t(c.voice->positionInt); }};
+constexpr Field GLOBAL_VOLUME{"globalVolume", [](const Channel&) { return std::int32_t(player.globalVolume); }};
+constexpr Field FINETUNE{"finetune of the voice's sample",
+                         [](const Channel& c) { return std::int32_t(c.voice->sample->finetune); }};
 
 struct Check {
   std::int32_t row, tick;
@@ -94,7 +81,7 @@ class RowsScenario : public RowsTest {
     for (const Check& check : s.checks) {
       playThrough(check.row, check.tick);
       for (auto [field, value] : check.values)
-        EXPECT_EQ(read(field), value) << FIELD_NAMES[field] << " on row " << check.row << " tick " << check.tick;
+        EXPECT_EQ(field.read(channels[0]), value) << field.name << " on row " << check.row << " tick " << check.tick;
     }
   }
 };
@@ -289,7 +276,7 @@ TEST_F(RowsTest, EffectsTickByTick) {
     }
     for (std::int32_t tick = 0; tick < 6; ++tick) {
       playThrough(1, tick);
-      EXPECT_EQ(read(c.field), c.values[tick]) << FIELD_NAMES[c.field] << " on tick " << tick;
+      EXPECT_EQ(c.field.read(channels[0]), c.values[tick]) << c.field.name << " on tick " << tick;
     }
   }
 }
