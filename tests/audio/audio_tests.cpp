@@ -186,11 +186,7 @@ const ThreadOps deferredOps = {
 //-----------------------------------------------------------------------------
 
 TEST(FloatToPcm16, RoundsHalvesToEvenAndSaturates) {
-  struct Case {
-    const char* name;
-    float value;
-    std::int16_t expected;
-  };
+  struct Case { const char* name; float value; std::int16_t expected; };
   const Case cases[] = {
       {"half to even 0", 0.5f, 0},        {"half to even 2", 1.5f, 2},
       {"half down to 2", 2.5f, 2},        {"negative half", -1.5f, -2},
@@ -208,11 +204,7 @@ TEST(FloatToPcm16, RoundsHalvesToEvenAndSaturates) {
 }
 
 TEST(BlockAtBytePosition, MapsBytesPlayedOntoTheRing) {
-  struct Case {
-    const char* name;
-    std::uint64_t bytes;
-    std::uint32_t block;
-  };
+  struct Case { const char* name; std::uint64_t bytes; std::uint32_t block; };
   const Case cases[] = {
       {"start", 0, 0},           {"last byte of block 0", 3535, 0}, {"block 1", 3536, 1},
       {"last byte", 353599, 99}, {"second loop", 353600, 0},        {"later loop", 353600 * 7 + 3536 * 42 + 5, 42},
@@ -253,8 +245,7 @@ TEST(PlaybackThread, OnePassFillsUpToTheBlockBeforeTheDevice) {
     std::int32_t firstBlock;
     std::uint64_t position;
     bool readable;
-    int passes;
-    std::int32_t lastBlock;  // writeBlock after the passes
+    int passes, lastBlock;  // lastBlock: writeBlock after the passes
   };
   const Case cases[] = {
       {"device in block 3", 0, 3 * 3536 + 100, true, 1, 3},
@@ -331,11 +322,9 @@ TEST_F(Music, StartPrimesTheRingAndStopRunsWithoutWaitingForAPass) {
   EXPECT_EQ(writeBlock, 0);
   for (std::uint32_t b = 0; b < RING_BLOCKS; ++b) EXPECT_TRUE(ringBlockEquals(b, model, b)) << "block " << b;
   EXPECT_EQ(fake.prepared.data, waveRing);
-  EXPECT_EQ(fake.prepared.bufferLength, RING_BYTES);
-  EXPECT_EQ(fake.prepared.bytesRecorded, 0u);
-  EXPECT_EQ(fake.prepared.user, 0u);
-  EXPECT_EQ(fake.prepared.flags, 12u);
-  EXPECT_EQ(fake.prepared.loops, 0xFFFFFFFFu);
+  const WaveHeader& h = fake.prepared;
+  EXPECT_EQ((std::vector<std::uint64_t>{h.bufferLength, h.bytesRecorded, h.user, h.flags, h.loops}),
+            (std::vector<std::uint64_t>{RING_BYTES, 0, 0, 12, 0xFFFFFFFFu}));
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(mixBuffer) % 16, 0u);
   EXPECT_LT(reinterpret_cast<std::uintptr_t>(mixBuffer) - reinterpret_cast<std::uintptr_t>(mixBufferRaw), 16u);
   EXPECT_EQ(playbackRunning.load(), 1);
@@ -353,12 +342,7 @@ std::size_t refusedBytes = 0;
 void* refuseBytes(std::size_t bytes) { return bytes == refusedBytes ? nullptr : std::calloc(bytes, 1); }
 
 TEST_F(Music, RefusedImageOrMissingMemoryMeansNoMusic) {
-  struct Case {
-    const char* name;
-    ModuleImage image;
-    std::size_t refused;
-    std::vector<std::string> calls;
-  };
+  struct Case { const char* name; ModuleImage image; std::size_t refused; std::vector<std::string> calls; };
   static const std::uint8_t notAModule[] = "Extended Module: but nothing else";
   const Case cases[] = {
       {"empty image", {nullptr, 0}, 0, {}},
