@@ -15,6 +15,7 @@ xm_render=$(realpath "$3")
 work=$4
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+source "$root/scripts/xvfb.sh"
 play_seconds=5
 bytes_per_second=176400
 
@@ -36,15 +37,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
-
 # The capture device and a configuration that holds nothing else.
 ${CC:-cc} -shared -fPIC -DPIC -O2 -Wall -Wextra -Werror -o "$run/libasound_module_pcm_capture.so" \
   "$here/alsa_capture/pcm_capture.c" -lasound || fail "cannot build the ALSA capture plugin"
@@ -55,21 +47,7 @@ EOF
 export ALSA_CONFIG_PATH=$run/asound.conf
 : >"$run/captured.raw"
 
-# A display of our own. Xvfb names the number it picked before it listens, and loses it when
-# a server started beside it took the number first: then it exits and the next try picks again.
-display_answers() { kill -0 "$xvfb_pid" 2>/dev/null && xdotool getdisplaygeometry >/dev/null 2>&1; }
-for try in 1 2 3 4 5 6 7 8 9 10; do
-  : >"$run/display"
-  exec {display_fd}>"$run/display"
-  Xvfb -displayfd "$display_fd" -screen 0 640x480x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  exec {display_fd}>&-
-  wait_for 20 test -s "$run/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n 1 "$run/display")"
-  wait_for 5 display_answers && break
-  kill "$xvfb_pid" 2>/dev/null || true
-  [ "$try" -lt 10 ] || fail "no Xvfb display after 10 tries"
-done
+start_xvfb 640x480x24 "$run/xvfb.log" || fail "no Xvfb display after 10 tries"
 
 mkdir -p "$run/server"
 cp "$root/examples/server/XPHex.txt" "$run/server/"

@@ -12,6 +12,7 @@ program=$(realpath "$1")
 wm_close=$(realpath "$2")
 shot_dir=$(realpath -m "$3")
 case_name=$4
+source "$(dirname "$0")/../../../scripts/xvfb.sh"
 
 # Seconds to wait for a window, a box or an exit before the case fails.
 TIMEOUT=15
@@ -47,30 +48,8 @@ fail() {
 
 # --- Display and program --------------------------------------------------------------------
 
-# A server on a display number of its own choosing: -displayfd would share the low numbers
-# with other test runs, whose servers may still be unlinking their sockets as they end. A
-# number whose lock file exists makes Xvfb exit, and the next number is tried.
 start_display() {
-  local number deadline
-  for _ in $(seq 10); do
-    number=$((200 + RANDOM % 700))
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp 2>"$work/xvfb.log" &
-    xvfb_pid=$!
-    deadline=$((SECONDS + TIMEOUT))
-    while kill -0 "$xvfb_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-      # The lock file names the server that holds the number: ours, not one that another
-      # test started on the same number a moment before (ours then exits on the lock).
-      if [ "$(tr -d ' \n' <"/tmp/.X$number-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
-         xdpyinfo -display ":$number" >/dev/null 2>&1; then
-        export DISPLAY=":$number"
-        return
-      fi
-      sleep 0.1
-    done
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
-  done
+  start_xvfb 1024x768x24 "$work/xvfb.log" && return
   cat "$work/xvfb.log" >&2
   fail "no Xvfb display after 10 tries"
 }

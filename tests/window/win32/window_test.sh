@@ -13,7 +13,9 @@ scenario=$1
 export WINEPREFIX=$2
 export WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml="
-wine_run=$(cd "$(dirname "$0")/../../../scripts" && pwd)/wine-run.sh
+scripts=$(cd "$(dirname "$0")/../../../scripts" && pwd)
+wine_run=$scripts/wine-run.sh
+source "$scripts/xvfb.sh"
 
 fail() {
   echo "FAIL ($scenario): $*" >&2
@@ -48,16 +50,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-
-# wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, polled every 0.2 s.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
 
 window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window_id "$1")" ]; }
@@ -104,13 +96,7 @@ expect_exit_code_0() {
   [ "$(cat "$run/exit-code")" = 0 ] || fail "exit code $(cat "$run/exit-code"), not 0"
 }
 
-# A display of our own: Xvfb picks a free number and writes it to the file once it listens.
-exec {display_fd}>"$run/display"
-Xvfb -displayfd "$display_fd" -screen 0 640x480x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec {display_fd}>&-
-wait_for 20 test -s "$run/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$run/display")"
+start_xvfb 640x480x24 "$run/xvfb.log" || fail "no Xvfb display after 10 tries"
 
 # The server folder: 12 levels, so that a list sorted as text would end with 9, not 12; the
 # last entry has 16 digits and fills bytes 404 to 407 as well.
