@@ -28,8 +28,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/resource.h>
-
 #include <libopenmpt/libopenmpt.h>
 #include <xmp.h>
 
@@ -386,23 +384,18 @@ void printPriming(const Options& options, const BenchModule& module) {
 
 std::uint32_t (*wrappedProc)(void*) = nullptr;
 std::atomic<std::int64_t> playbackThreadNanoseconds{-1};
-std::atomic<std::int64_t> playbackThreadKernelMicroseconds{-1};
 std::atomic<std::uint32_t> passes{0};
 
-// The calling thread's CPU time in nanoseconds, and the part of it spent in the kernel
-// (getrusage counts it in microseconds).
-void readThreadTimes(std::atomic<std::int64_t>& nanoseconds, std::atomic<std::int64_t>& kernelMicroseconds) {
+// The calling thread's CPU time in nanoseconds.
+std::int64_t threadNanoseconds() {
   timespec used{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  kernelMicroseconds.store(std::int64_t{usage.ru_stime.tv_sec} * 1000000 + usage.ru_stime.tv_usec);
-  nanoseconds.store(std::int64_t{used.tv_sec} * 1000000000 + used.tv_nsec);
+  return std::int64_t{used.tv_sec} * 1000000000 + used.tv_nsec;
 }
 
 std::uint32_t measuredProc(void* argument) {
   const std::uint32_t result = wrappedProc(argument);
-  readThreadTimes(playbackThreadNanoseconds, playbackThreadKernelMicroseconds);
+  playbackThreadNanoseconds.store(threadNanoseconds());
   return result;
 }
 
@@ -419,7 +412,6 @@ void countedSleep() {
 struct ThreadShare {
   double playedSeconds = 0.0;
   double cpuSeconds = -1.0;  // below 0 when the thread did not run
-  double kernelSeconds = 0.0;
   std::uint32_t blocks = 0;
   std::uint32_t passes = 0;
 };
@@ -446,7 +438,6 @@ ThreadShare measurePlayback(const std::vector<std::uint8_t>& bytes, double secon
   useAudioDevice(nullptr);
   const std::int64_t nanoseconds = playbackThreadNanoseconds.load();
   if (nanoseconds >= 0) share.cpuSeconds = static_cast<double>(nanoseconds) * 1e-9;
-  share.kernelSeconds = static_cast<double>(playbackThreadKernelMicroseconds.load()) * 1e-6;
   return share;
 }
 
@@ -454,8 +445,7 @@ ThreadShare measurePlayback(const std::vector<std::uint8_t>& bytes, double secon
 // system charges for sleeping and waking up alone.
 ThreadShare measureSleepsAlone(double seconds) {
   ThreadShare share;
-  std::atomic<std::int64_t> nanoseconds{-1};
-  std::atomic<std::int64_t> kernelMicroseconds{-1};
+  std::int64_t nanoseconds = 0;
   const double start = wallSeconds();
   std::thread sleeper([&] {
     std::uint32_t count = 0;
@@ -464,12 +454,11 @@ ThreadShare measureSleepsAlone(double seconds) {
       ++count;
     }
     share.passes = count;
-    readThreadTimes(nanoseconds, kernelMicroseconds);
+    nanoseconds = threadNanoseconds();
   });
   sleeper.join();
   share.playedSeconds = wallSeconds() - start;
-  share.cpuSeconds = static_cast<double>(nanoseconds.load()) * 1e-9;
-  share.kernelSeconds = static_cast<double>(kernelMicroseconds.load()) * 1e-6;
+  share.cpuSeconds = static_cast<double>(nanoseconds) * 1e-9;
   return share;
 }
 
@@ -486,11 +475,11 @@ std::vector<std::uint8_t> silentModuleBytes() {
 void printPlaybackThread(const Options& options, const BenchModule& module) {
   if (options.threadSeconds <= 0.0) return;
   std::printf("\nPlayback thread on the silent device: its own CPU time over the play time\n");
-  std::printf("%-24s %8s %7s %7s %10s %10s %10s\n", "module", "played", "passes", "blocks",
-              "thread CPU", "in kernel", "one core");
+  std::printf("%-24s %8s %7s %7s %10s %10s\n", "module", "played", "passes", "blocks",
+              "thread CPU", "one core");
   const auto print = [](const char* name, const ThreadShare& share) {
-    std::printf("%-24s %7.2fs %7u %7u %8.2fms %8.2fms %9.4f%%\n", name, share.playedSeconds,
-                share.passes, share.blocks, share.cpuSeconds * 1e3, share.kernelSeconds * 1e3,
+    std::printf("%-24s %7.2fs %7u %7u %8.2fms %9.4f%%\n", name, share.playedSeconds,
+                share.passes, share.blocks, share.cpuSeconds * 1e3,
                 100.0 * share.cpuSeconds / share.playedSeconds);
   };
   const std::pair<const char*, std::vector<std::uint8_t>> runs[] = {
