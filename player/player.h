@@ -147,6 +147,12 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
 // level above 64 (nor overflow its 16.16 form).
 std::int32_t envelopePointValue(const EnvelopePoint& point);
 
+// The level of a 16.16 envelope level: its high half (an arithmetic shift, toward minus
+// infinity), held to 0..64. An envelope whose points start at tick 0 and rise in tick never
+// leaves that range; an effect L before the first point of one that starts later, or points
+// out of order, would extrapolate past it, down to negative volumes.
+std::int32_t envelopeLevel(std::int32_t levelFixed);
+
 // One tick of fade-out after key-off: fadeoutLevel falls by the instrument's fadeout, not below 0.
 void stepFadeout(Channel& channel, const Instrument& instrument);
 

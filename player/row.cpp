@@ -210,7 +210,7 @@ void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::
   channel.volEnvLevelFixed = static_cast<std::int32_t>(
       static_cast<std::int64_t>(y0) * 65536 +
       static_cast<std::int64_t>(p - x0) * channel.volEnvStep);
-  channel.volEnvLevel = channel.volEnvLevelFixed >> 16;
+  channel.volEnvLevel = envelopeLevel(channel.volEnvLevelFixed);
   channel.volEnvPoint = i + 1;
 }
 

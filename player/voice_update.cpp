@@ -79,6 +79,10 @@ std::int32_t envelopePointValue(const EnvelopePoint& point) {
   return std::min<std::int32_t>(point.value, ENVELOPE_MAX_VALUE);
 }
 
+std::int32_t envelopeLevel(std::int32_t levelFixed) {
+  return std::clamp<std::int32_t>(levelFixed >> 16, 0, ENVELOPE_MAX_VALUE);
+}
+
 void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoint,
                   std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
                   std::uint8_t& envDone, const Envelope& envelope, std::uint8_t flag) {
@@ -89,7 +93,7 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
 
   // Past the points (an effect L beyond the last one, or a count of 0): hold the level.
   if (point < 0 || point >= pointCount) {
-    envLevel = envLevelFixed >> 16;
+    envLevel = envelopeLevel(envLevelFixed);
     envTick = nextTick(envTick);
     return;
   }
@@ -100,7 +104,7 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
   if (envTick < points[point].tick) {
     envLevelFixed = static_cast<std::int32_t>(static_cast<std::uint32_t>(envLevelFixed) +
                                               static_cast<std::uint32_t>(envStep));
-    envLevel = envLevelFixed >> 16;
+    envLevel = envelopeLevel(envLevelFixed);
     envTick = nextTick(envTick);
     return;
   }

@@ -121,6 +121,11 @@ const std::vector<HostileCase>& hostileCases() {
          m.instruments[1].panningEnvelope = envelope({{65535, 0}, {0, 65535}}, 3);
        },
        {}, nullptr},
+      // Lead's L05 lands five ticks before the first point: the line through the points
+      // would give the level -16.
+      {"envelope-starts-late",
+       [](XmModule& m) { m.instruments[0].volumeEnvelope = envelope({{10, 0}, {30, 64}}, 1); },
+       {}, nullptr},
       {"envelope-count-0-on",
        [](XmModule& m) {
          m.instruments[0].volumeEnvelope.pointCountField = 0;

@@ -26,6 +26,7 @@ enum : std::uint8_t {
   ENVELOPED = 3,   // volume envelope (0,64) (4,32) (8,0), sustain at point 1; fade-out 2048
   LONG = 4,        // 2048 frames, loop 512..1023
   ENDS_HIGH = 5,   // volume envelope (0,64) (10,16), no sustain
+  LATE_START = 6,  // volume envelope (10,0) (20,64): its first point is not at tick 0
 };
 
 inline XmSample loopedWave(XmWave wave, std::uint32_t frames, std::uint32_t periodFrames,
@@ -65,7 +66,9 @@ inline XmModule testSong(std::uint16_t rowCount = 16, std::uint16_t channelCount
   longOne.samples[0].loopLength = 512;
   XmInstrument endsHigh = xmInstrument(loopedWave(XmWave::Square, 64, 32, 64, 128));
   endsHigh.volumeEnvelope = volumeEnvelope({{0, 64}, {10, 16}}, -1);
-  m.instruments = {plain, other, enveloped, longOne, endsHigh};
+  XmInstrument lateStart = xmInstrument(loopedWave(XmWave::Square, 64, 32, 64, 128));
+  lateStart.volumeEnvelope = volumeEnvelope({{10, 0}, {20, 64}}, -1);
+  m.instruments = {plain, other, enveloped, longOne, endsHigh, lateStart};
   return m;
 }
 

@@ -161,6 +161,9 @@ TEST_F(RowsScenario, VolumeColumnAndFirstTickEffects) {
       envelopePosition("L inside a segment", ENDS_HIGH, 3, 49, 44),
       envelopePosition("L past the last point", ENDS_HIGH, 0x20, 16, 16),
       envelopePosition("L on an envelope that is off", PLAIN, 5, 64, 64),
+      // L0 ten ticks before the first point: the line through the points gives -64 and,
+      // stepping, -58; the level stays at 0 instead of turning the voice's volume negative.
+      envelopePosition("L before the first point", LATE_START, 0, 0, 0),
       // The tremolo's offsets on row 2's later ticks (sine, depth 15, from phase 20) are
       // +24, +24, +22, 0, -22; the last one stays in the volume when row 3 has another effect.
       {"tremolo offset kept when the tremolo ends",
