@@ -420,6 +420,79 @@ __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data,
   if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
+// The values (v0, v2, v1, v3) of four frames from a prepared window of mixSlowOctetsAvx2:
+// position as in fourValues, relative to the window's first frame.
+__attribute__((target("avx2,fma"))) inline __m256d fourValuesFromWindow(__m256i window,
+                                                                        __m256i position) {
+  constexpr char Z = -128;  // a shuffle control byte that yields 0
+  const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
+                                               4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
+  // the two bytes of sample a, zeros, and the window's bytes 14 and 15, the high bytes of 2^52
+  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15,
+                                            0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15);
+  const __m256i aToB = _mm256_set1_epi64x(0x0202);
+  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
+  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
+
+  const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
+  const __m256i controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), bytesOfA);
+  const __m256i controlB = _mm256_add_epi8(controlA, aToB);
+  const __m256d a = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlA));
+  const __m256d b = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlB));
+  const __m256d word = _mm256_castsi256_pd(_mm256_blend_epi32(position, fractionBits, 0xAA));
+  const __m256d f =
+      _mm256_fmadd_pd(word, _mm256_set1_pd(1.0 / 4294967296.0), _mm256_set1_pd(-1048576.0));
+  return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
+}
+
+// mixOctetsAvx2 for steps below half a frame either way, with one window for all eight
+// frames: they read their pairs within the first 6 sample frames of it (the last pair starts
+// at most 4 frames after the lowest), so its last two frames are free. The window is loaded
+// once, its samples' sign bits flipped and its last frame replaced by the high bytes of 2^52,
+// and the shuffles then build the doubles 2^52 + 2^15 + a and 2^52 + 2^15 + b in one step.
+// The reads and the operations on the output floats are those of mixOctetsAvx2.
+template <bool RAMP, bool BACKWARD>
+__attribute__((target("avx2,fma"))) void mixSlowOctetsAvx2(const std::int16_t* data,
+                                                           std::uint64_t base, std::uint64_t stride,
+                                                           float* frame, std::uint32_t frameCount,
+                                                           double* gains, const double* deltas) {
+  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
+  // frame k of the group lies this far above its lowest frame: 32.32, below 4 frames
+  const auto above = [stride](std::uint64_t k) {
+    return BACKWARD ? (7 - k) * (std::uint64_t{0} - stride) : k * stride;
+  };
+  const __m256i aboveLow =
+      _mm256_setr_epi64x(lane(above(0)), lane(above(2)), lane(above(1)), lane(above(3)));
+  const __m256i aboveHigh =
+      _mm256_setr_epi64x(lane(above(4)), lane(above(6)), lane(above(5)), lane(above(7)));
+  const __m128i signs = _mm_setr_epi16(-32768, -32768, -32768, -32768, -32768, -32768, 0, 0);
+  const __m128i highOfTwoPow52 = _mm_set1_epi16(0x4330);
+
+  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
+  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  std::uint64_t lowest = base + (BACKWARD ? 7 * stride : 0);
+  for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
+    const __m128i samples = _mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(data + static_cast<std::int32_t>(lowest >> 32)));
+    const __m256i window = _mm256_broadcastsi128_si256(
+        _mm_blend_epi16(_mm_xor_si128(samples, signs), highOfTwoPow52, 0x80));
+    const __m256i fraction = _mm256_set1_epi64x(lane(lowest & 0xFFFFFFFFu));
+    const __m256d valueLow = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveLow));
+    const __m256d valueHigh = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveHigh));
+    lowest += 8 * stride;
+    __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
+    if constexpr (RAMP) {
+      nextRampGains(running, delta, gain01, gain23);
+      nextRampGains(running, delta, gain45, gain67);
+    }
+    addFourFrames(frame, valueLow, gain01, gain23);
+    addFourFrames(frame + 8, valueHigh, gain45, gain67);
+    frame += 16;
+  }
+  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+}
+
 // The same for x86-64 CPUs without AVX2: frameCount / 2 pairs of frames in SSE2 registers,
 // with the same operations on every output float in the same order.
 template <bool RAMP>
@@ -520,7 +593,12 @@ std::uint32_t mixGroups(const std::int16_t* data, std::uint32_t length, std::uin
       if (positionIntOf(highest) > static_cast<std::int64_t>(length)) octetFrames = 0;
     }
     if (octetFrames != 0) {
-      if (backward) {
+      const bool slow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{1} << 31);
+      if (slow && backward) {
+        mixSlowOctetsAvx2<RAMP, true>(data, base, stride, frame, octetFrames, gains, deltas);
+      } else if (slow) {
+        mixSlowOctetsAvx2<RAMP, false>(data, base, stride, frame, octetFrames, gains, deltas);
+      } else if (backward) {
         mixOctetsAvx2<RAMP, true>(data, base, stride, frame, octetFrames, gains, deltas);
       } else {
         mixOctetsAvx2<RAMP, false>(data, base, stride, frame, octetFrames, gains, deltas);
