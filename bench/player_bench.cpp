@@ -17,6 +17,7 @@
 // part, as is an untimed warm-up render before the runs.
 
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -61,7 +62,13 @@ struct Options {
   int primingRuns = 20;
   double threadSeconds = 10.0;  // play time on the silent device; 0 skips it
   std::vector<BenchModule> modules;
+  std::string firstModulePath;  // empty for the default set, whose first module is the theme
+  std::string primeOnce;        // "ours", "libxmp" or "libopenmpt": one priming, then exit
 };
+
+// How a fresh process of this program is told to prime once, and which module to take.
+constexpr const char* PRIME_ONCE = "--prime-once";
+constexpr const char* BUILTIN_THEME = "--builtin-theme";
 
 const char* const HELP =
     "Usage: player-bench [--seconds S] [--runs N] [--thread-seconds S] [FILE.xm ...]\n"
@@ -69,8 +76,9 @@ const char* const HELP =
     "Renders each module with Level Editor's player, libxmp and libopenmpt (44100 Hz, 16-bit\n"
     "stereo, linear interpolation, song looped) and prints x-realtime for each and the ratios,\n"
     "all from the same run. Without files: the built-in theme and busy modules of 4, 8, 16, 20\n"
-    "and 32 channels. Then the priming of the ring for the first module, and the playback\n"
-    "thread's CPU share while it plays on the silent device.\n"
+    "and 32 channels. Then the priming of the ring for the first module (in this process, and\n"
+    "as the first start of fresh processes), and the playback thread's CPU share while it\n"
+    "plays on the silent device.\n"
     "\n"
     "  --seconds S          audio per timed run (default 60)\n"
     "  --runs N             timed runs per player and module, best counts (default 5)\n"
@@ -117,6 +125,19 @@ int parseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--thread-seconds") {
       if (!number(value, 0.0)) return usage("--thread-seconds takes 0..3600");
       options.threadSeconds = value;
+    } else if (arg == PRIME_ONCE && i + 2 < argc) {
+      // internal: the fresh process of the first-start priming
+      options.primeOnce = argv[++i];
+      const std::string source = argv[++i];
+      if (source == BUILTIN_THEME) {
+        options.modules.push_back({"theme", std::vector<std::uint8_t>(
+                                                builtinModuleImage.bytes,
+                                                builtinModuleImage.bytes + builtinModuleImage.byteCount)});
+      } else {
+        BenchModule module{source, {}};
+        if (!readFile(source.c_str(), module.bytes)) return usage("cannot read the module");
+        options.modules.push_back(std::move(module));
+      }
     } else if (arg.rfind("--", 0) == 0) {
       std::fprintf(stderr, "player-bench: unknown option %s\n", arg.c_str());
       return 2;
@@ -126,6 +147,7 @@ int parseOptions(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "player-bench: cannot read %s\n", argv[i]);
         return 1;
       }
+      if (options.modules.empty()) options.firstModulePath = arg;
       options.modules.push_back(std::move(module));
     }
   }
@@ -355,6 +377,50 @@ double bestPrimingSeconds(const BenchModule& module, int runs, double* parts = n
   return best;
 }
 
+// One priming in this process, as the first start of a fresh process makes it: wall-clock
+// seconds, or -1 when the player cannot play the module.
+double primeOnce(const std::string& player, const BenchModule& module) {
+  const double start = wallSeconds();
+  bool played = false;
+  if (player == "ours") {
+    played = OursPriming(module).played;
+  } else if (player == "libxmp") {
+    played = PeerPriming<Libxmp>(module).played;
+  } else if (player == "libopenmpt") {
+    played = PeerPriming<Libopenmpt>(module).played;
+  }
+  return played ? wallSeconds() - start : -1.0;
+}
+
+// The best of runs first starts, each in a fresh process of this program: there the buffers'
+// pages are touched for the first time, where the runs in this process reuse the allocator's.
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+double bestFreshPrimingSeconds(const Options& options, const char* player, int runs) {
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return -1.0;
+  self[length] = '\0';
+  const std::string source =
+      options.firstModulePath.empty() ? BUILTIN_THEME : shellQuoted(options.firstModulePath);
+  const std::string command =
+      shellQuoted(self) + " " + PRIME_ONCE + " " + player + " " + source;
+  double best = 1e30;
+  for (int run = 0; run < runs; ++run) {
+    std::FILE* child = popen(command.c_str(), "r");
+    if (child == nullptr) return -1.0;
+    double seconds = -1.0;
+    const bool read = std::fscanf(child, "%lf", &seconds) == 1;
+    if (pclose(child) != 0 || !read || seconds < 0.0) return -1.0;
+    best = std::min(best, seconds);
+  }
+  return best;
+}
+
 void printPriming(const Options& options, const BenchModule& module) {
   // The throughput runs own the buffers; priming allocates its own.
   releaseMixBuffer();
@@ -364,14 +430,25 @@ void printPriming(const Options& options, const BenchModule& module) {
   const double ours = bestPrimingSeconds<OursPriming>(module, options.primingRuns, parts);
   const double xmp = bestPrimingSeconds<PeerPriming<Libxmp>>(module, options.primingRuns);
   const double mpt = bestPrimingSeconds<PeerPriming<Libopenmpt>>(module, options.primingRuns);
-  std::printf("\nPriming %s: load, set-up and the first %u frames, wall clock, best of %d\n",
-              module.name.c_str(), RING_FRAMES, options.primingRuns);
-  if (ours >= 0.0) {
-    std::printf("%-24s %8.3f ms  (load and reset %.3f, buffers %.3f, 100 blocks %.3f)\n", "ours",
-                ours * 1e3, parts[0] * 1e3, parts[1] * 1e3, parts[2] * 1e3);
+  constexpr int FRESH_RUNS = 10;
+  const double fresh[3] = {bestFreshPrimingSeconds(options, "ours", FRESH_RUNS),
+                           bestFreshPrimingSeconds(options, "libxmp", FRESH_RUNS),
+                           bestFreshPrimingSeconds(options, "libopenmpt", FRESH_RUNS)};
+  std::printf("\nPriming %s: load, set-up and the first %u frames, wall clock; best of %d in\n"
+              "this process, and best of %d first starts, each in a fresh process\n",
+              module.name.c_str(), RING_FRAMES, options.primingRuns, FRESH_RUNS);
+  std::printf("%-12s %12s %12s\n", "", "here", "first start");
+  const double here[3] = {ours, xmp, mpt};
+  const char* const names[3] = {"ours", "libxmp", "libopenmpt"};
+  for (int k = 0; k < 3; ++k) {
+    if (here[k] < 0.0) continue;
+    std::printf("%-12s %9.3f ms %9.3f ms", names[k], here[k] * 1e3, fresh[k] * 1e3);
+    if (k == 0) {
+      std::printf("   (here: load and reset %.3f, buffers %.3f, 100 blocks %.3f)", parts[0] * 1e3,
+                  parts[1] * 1e3, parts[2] * 1e3);
+    }
+    std::printf("\n");
   }
-  if (xmp >= 0.0) std::printf("%-24s %8.3f ms\n", "libxmp", xmp * 1e3);
-  if (mpt >= 0.0) std::printf("%-24s %8.3f ms\n", "libopenmpt", mpt * 1e3);
 }
 
 //-----------------------------------------------------------------------------
@@ -505,6 +582,11 @@ int main(int argc, char** argv) {
   Options options;
   const int status = parseOptions(argc, argv, options);
   if (status != 0) return status < 0 ? 0 : status;
+  if (!options.primeOnce.empty()) {
+    const double seconds = primeOnce(options.primeOnce, options.modules.front());
+    std::printf("%.9f\n", seconds);
+    return seconds < 0.0 ? 1 : 0;
+  }
 
   const char* openmptVersion = openmpt_get_string("library_version");
   std::printf("libxmp %s, libopenmpt %s\n", xmp_version, openmptVersion);
