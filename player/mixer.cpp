@@ -5,7 +5,7 @@
 // Index
 //   [SECTION] Voices and rounding
 //   [SECTION] Frame loops
-//   [SECTION] Vector frame loops (x86-64: AVX2 chosen at run time, else SSE2)
+//   [SECTION] Vector frame loops (x86-64: AVX2 with FMA chosen at run time, else SSE2)
 //   [SECTION] Segments and end handling
 
 #include "player/mixer.h"
