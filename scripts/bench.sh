@@ -22,3 +22,7 @@ echo
 echo "mixVoices alone, 884-frame blocks (loops:0 portable, loops:1 SSE2, loops:2 fastest):"
 "$build/bench/mixer_bench" --benchmark_filter='ramps:0' --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null | grep -E '_median'
+echo
+echo "mixVoices alone, 8 voices at one step (0.3, 1.5 and 3 frames), fastest loops:"
+"$build/bench/mixer_bench" --benchmark_filter='mixAtStep' --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null | grep -E '_median'
