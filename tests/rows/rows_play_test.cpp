@@ -76,8 +76,10 @@ double peak(const std::vector<float>& out, std::int32_t from, std::int32_t to) {
 // volume envelope from row 12, cut on row 15. Order 1 (4 rows), the restart position: E-5
 // on row 0, released on row 2. So the song plays order 0 once, then order 1 for ever.
 XmModule playedSong() {
-  constexpr std::uint8_t FALLING = 6, SINE = 7;
   XmModule m = testSong(16, 1);
+  // numbered after the instruments every test song carries
+  const auto FALLING = static_cast<std::uint8_t>(m.instruments.size() + 1);
+  const auto SINE = static_cast<std::uint8_t>(FALLING + 1);
   XmInstrument falling = xmInstrument(loopedWave(XmWave::Square, 64, 32, 64, 128));
   falling.volumeEnvelope = volumeEnvelope({{0, 64}, {18, 16}}, -1);
   m.instruments.push_back(falling);
