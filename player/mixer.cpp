@@ -326,40 +326,82 @@ __attribute__((target("avx2,fma"))) inline void nextRampGains(__m128d& running, 
   running = _mm_add_pd(gain3, delta);
 }
 
-// The values (v0, v2, v1, v3) of the four frames of a half of mixOctetsAvx2 whose lowest
-// frame is at lowest; aboveLowest holds how far each frame lies above it (32.32, in the
-// same lane order, below 7 frames).
-__attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t* data,
-                                                              std::uint64_t lowest,
-                                                              __m256i aboveLowest) {
-  constexpr char Z = -128;  // a shuffle control byte that yields 0
-  // byte 4 (the frame offset, 0..6) of each 64-bit lane, twice, then zeros
+constexpr char Z = -128;  // a shuffle control byte that yields 0
+
+// The shuffle controls that pick sample a and sample b of four frames out of a 16-byte window:
+// byte 4 of each 64-bit lane of position is the frame's offset into the window (0..6),
+// doubled it is the byte of a; lowBytes fills the rest of each lane.
+__attribute__((target("avx2,fma"))) inline void sampleControls(__m256i position,
+                                                               __m256i lowBytes,
+                                                               __m256i& controlA,
+                                                               __m256i& controlB) {
   const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
                                                4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
-  // added to twice the offset: the two bytes of sample a, then zeros (Z + 0 stays Z)
-  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z,
-                                            0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z);
-  const __m256i aToB = _mm256_set1_epi64x(0x0202);
-  const __m256i sampleBits = _mm256_set1_epi64x(0x4330000000008000);  // 2^52 + 2^15, sign flip
-  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
-  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
-
-  const __m256i window = _mm256_broadcastsi128_si256(_mm_loadu_si128(
-      reinterpret_cast<const __m128i*>(data + static_cast<std::int32_t>(lowest >> 32))));
-  // each lane: its frame's offset into the window (high half) and fraction word (low half)
-  const __m256i position = _mm256_add_epi64(
-      _mm256_set1_epi64x(static_cast<long long>(lowest & 0xFFFFFFFFu)), aboveLowest);
   const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
-  const __m256i controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), bytesOfA);
-  const __m256i controlB = _mm256_add_epi8(controlA, aToB);
-  const __m256d a =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlA), sampleBits));
-  const __m256d b =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlB), sampleBits));
+  controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), lowBytes);
+  controlB = _mm256_add_epi8(controlA, _mm256_set1_epi64x(0x0202));
+}
+
+// a + f x (b - a) of four frames, from a and b as the doubles 2^52 + 2^15 + sample and the
+// fraction words in the low halves of position. FMA appears only where its product is exact,
+// so its one rounding is the rounding of the plain sum: (2^52 + word) x 2^-32 - 2^20 is the
+// fraction times 2^-32, and f x (b - a) + a is exact (at most 47 significant bits, as in
+// sampleAt).
+__attribute__((target("avx2,fma"))) inline __m256d interpolate(__m256d a, __m256d b,
+                                                               __m256i position) {
+  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
+  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
   const __m256d word = _mm256_castsi256_pd(_mm256_blend_epi32(position, fractionBits, 0xAA));
   const __m256d f =
       _mm256_fmadd_pd(word, _mm256_set1_pd(1.0 / 4294967296.0), _mm256_set1_pd(-1048576.0));
   return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
+}
+
+// The values (v0, v2, v1, v3) of four frames from the 8 samples that start at their lowest
+// frame; position as in sampleControls, with the fraction words in the low halves. The
+// shuffles put each int16 in the low bits of a zeroed 64-bit word; flipping its sign bit and
+// setting the high bits makes it the double 2^52 + 2^15 + sample.
+__attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t* samples,
+                                                              __m256i position) {
+  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z,
+                                            0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z);
+  const __m256i sampleBits = _mm256_set1_epi64x(0x4330000000008000);  // 2^52 + 2^15, sign flip
+  const __m256i window =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples)));
+  __m256i controlA, controlB;
+  sampleControls(position, bytesOfA, controlA, controlB);
+  const __m256d a =
+      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlA), sampleBits));
+  const __m256d b =
+      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlB), sampleBits));
+  return interpolate(a, b, position);
+}
+
+// The same from a window whose samples' sign bits are flipped and whose last frame holds the
+// high bytes of 2^52 (oneWindow): the shuffles then build the doubles in one step. The four
+// frames must read within the window's first 6 frames.
+__attribute__((target("avx2,fma"))) inline __m256d fourValuesFromWindow(__m256i window,
+                                                                        __m256i position) {
+  // the two bytes of the sample, zeros, and the window's bytes 14 and 15
+  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15,
+                                            0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15);
+  __m256i controlA, controlB;
+  sampleControls(position, bytesOfA, controlA, controlB);
+  const __m256d a = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlA));
+  const __m256d b = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlB));
+  return interpolate(a, b, position);
+}
+
+__attribute__((target("avx2,fma"))) inline __m256i oneWindow(const std::int16_t* samples) {
+  const __m128i signs = _mm_setr_epi16(-32768, -32768, -32768, -32768, -32768, -32768, 0, 0);
+  const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
+  return _mm256_broadcastsi128_si256(
+      _mm_blend_epi16(_mm_xor_si128(loaded, signs), _mm_set1_epi16(0x4330), 0x80));
+}
+
+// The fraction word of a 32.32 position in the low half of each 64-bit lane.
+__attribute__((target("avx2,fma"))) inline __m256i fractionWords(std::uint64_t position) {
+  return _mm256_set1_epi64x(static_cast<long long>(position & 0xFFFFFFFFu));
 }
 
 // Eight frames at a time for steps below 2 frames either way, with the same values, products
@@ -370,116 +412,56 @@ __attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t
 // Four consecutive frames of such a step read their pairs within 8 sample frames (the last
 // pair starts at most 6 frames after the lowest), so each half of the group loads one
 // 16-byte window from its lowest frame and picks its samples out of it with byte shuffles.
-// A window reads at most 7 frames past a frame that the voice plays, which lies below the
-// end of its loop or sample: the guard frame and the zero frames after it cover the rest.
-//
-// A frame's samples a and b become doubles without a conversion: the shuffle puts the int16
-// in the low bits of a zeroed 64-bit word, and flipping its sign bit and setting the high
-// bits makes the double 2^52 + 2^15 + a; a is that minus 2^52 + 2^15, and b - a the
-// difference of two of them, both exact. The fraction word becomes 2^52 + word the same way.
-// FMA appears only where its product is exact, so its one rounding is the rounding of the
-// plain sum: (2^52 + word) x 2^-32 - 2^20 is the fraction times 2^-32, and f x (b - a) + a
-// is exact (at most 47 significant bits, as in sampleAt). The gain products and the sums
-// into the frames stay separate roundings.
+// ONE_WINDOW, for steps below half a frame: all eight frames read within the first 6 frames
+// of one window (the last pair starts at most 4 frames after the lowest), which is prepared
+// once per group (oneWindow). A window reads at most 7 frames past a frame that the voice
+// plays, which lies below the end of its loop or sample: the guard frame and the zero frames
+// after it cover the rest.
 //
 // The lanes hold the frames in the order (0, 2, 1, 3): unpacking the values against
 // themselves then gives (v0, v0, v1, v1) and (v2, v2, v3, v3), to meet (L, R, L, R) frame
 // pairs, without a lane-crossing permute. BACKWARD: the stride is negative (two's
-// complement), and the lowest frame of each half is its last.
-template <bool RAMP, bool BACKWARD>
+// complement), and the lowest frame of a window is its last.
+template <bool RAMP, bool BACKWARD, bool ONE_WINDOW>
 __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data, std::uint64_t base,
                                                        std::uint64_t stride, float* frame,
                                                        std::uint32_t frameCount, double* gains,
                                                        const double* deltas) {
   const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  // frame k of a half lies this far above the half's lowest frame: 32.32, below 7 frames
+  // the frames a window serves, and how far frame k of them lies above the lowest: 32.32,
+  // below 7 frames
+  constexpr std::uint64_t WINDOW_FRAMES = ONE_WINDOW ? 8 : 4;
   const auto above = [stride](std::uint64_t k) {
-    return BACKWARD ? (3 - k) * (std::uint64_t{0} - stride) : k * stride;
-  };
-  const __m256i aboveLowest =
-      _mm256_setr_epi64x(lane(above(0)), lane(above(2)), lane(above(1)), lane(above(3)));
-
-  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  std::uint64_t lowest = base + (BACKWARD ? 3 * stride : 0);
-  const std::uint64_t halfStride = 4 * stride;
-  for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
-    const __m256d valueLow = fourValues(data, lowest, aboveLowest);
-    const __m256d valueHigh = fourValues(data, lowest + halfStride, aboveLowest);
-    lowest += 2 * halfStride;
-    __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
-    if constexpr (RAMP) {
-      nextRampGains(running, delta, gain01, gain23);
-      nextRampGains(running, delta, gain45, gain67);
-    }
-    addFourFrames(frame, valueLow, gain01, gain23);
-    addFourFrames(frame + 8, valueHigh, gain45, gain67);
-    frame += 16;
-  }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
-}
-
-// The values (v0, v2, v1, v3) of four frames from a prepared window of mixSlowOctetsAvx2:
-// position as in fourValues, relative to the window's first frame.
-__attribute__((target("avx2,fma"))) inline __m256d fourValuesFromWindow(__m256i window,
-                                                                        __m256i position) {
-  constexpr char Z = -128;  // a shuffle control byte that yields 0
-  const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
-                                               4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
-  // the two bytes of sample a, zeros, and the window's bytes 14 and 15, the high bytes of 2^52
-  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15,
-                                            0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15);
-  const __m256i aToB = _mm256_set1_epi64x(0x0202);
-  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
-  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
-
-  const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
-  const __m256i controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), bytesOfA);
-  const __m256i controlB = _mm256_add_epi8(controlA, aToB);
-  const __m256d a = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlA));
-  const __m256d b = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlB));
-  const __m256d word = _mm256_castsi256_pd(_mm256_blend_epi32(position, fractionBits, 0xAA));
-  const __m256d f =
-      _mm256_fmadd_pd(word, _mm256_set1_pd(1.0 / 4294967296.0), _mm256_set1_pd(-1048576.0));
-  return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
-}
-
-// mixOctetsAvx2 for steps below half a frame either way, with one window for all eight
-// frames: they read their pairs within the first 6 sample frames of it (the last pair starts
-// at most 4 frames after the lowest), so its last two frames are free. The window is loaded
-// once, its samples' sign bits flipped and its last frame replaced by the high bytes of 2^52,
-// and the shuffles then build the doubles 2^52 + 2^15 + a and 2^52 + 2^15 + b in one step.
-// The reads and the operations on the output floats are those of mixOctetsAvx2.
-template <bool RAMP, bool BACKWARD>
-__attribute__((target("avx2,fma"))) void mixSlowOctetsAvx2(const std::int16_t* data,
-                                                           std::uint64_t base, std::uint64_t stride,
-                                                           float* frame, std::uint32_t frameCount,
-                                                           double* gains, const double* deltas) {
-  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  // frame k of the group lies this far above its lowest frame: 32.32, below 4 frames
-  const auto above = [stride](std::uint64_t k) {
-    return BACKWARD ? (7 - k) * (std::uint64_t{0} - stride) : k * stride;
+    return BACKWARD ? (WINDOW_FRAMES - 1 - k) * (std::uint64_t{0} - stride) : k * stride;
   };
   const __m256i aboveLow =
       _mm256_setr_epi64x(lane(above(0)), lane(above(2)), lane(above(1)), lane(above(3)));
   const __m256i aboveHigh =
-      _mm256_setr_epi64x(lane(above(4)), lane(above(6)), lane(above(5)), lane(above(7)));
-  const __m128i signs = _mm_setr_epi16(-32768, -32768, -32768, -32768, -32768, -32768, 0, 0);
-  const __m128i highOfTwoPow52 = _mm_set1_epi16(0x4330);
+      ONE_WINDOW
+          ? _mm256_setr_epi64x(lane(above(4)), lane(above(6)), lane(above(5)), lane(above(7)))
+          : aboveLow;
 
   const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
   __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
   const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  std::uint64_t lowest = base + (BACKWARD ? 7 * stride : 0);
+  // the position of the lowest frame of the group's first window
+  std::uint64_t lowest = base + (BACKWARD ? (WINDOW_FRAMES - 1) * stride : 0);
+  const auto samplesAt = [data](std::uint64_t position) {
+    return data + static_cast<std::int32_t>(position >> 32);
+  };
   for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
-    const __m128i samples = _mm_loadu_si128(
-        reinterpret_cast<const __m128i*>(data + static_cast<std::int32_t>(lowest >> 32)));
-    const __m256i window = _mm256_broadcastsi128_si256(
-        _mm_blend_epi16(_mm_xor_si128(samples, signs), highOfTwoPow52, 0x80));
-    const __m256i fraction = _mm256_set1_epi64x(lane(lowest & 0xFFFFFFFFu));
-    const __m256d valueLow = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveLow));
-    const __m256d valueHigh = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveHigh));
+    __m256d valueLow, valueHigh;
+    if constexpr (ONE_WINDOW) {
+      const __m256i window = oneWindow(samplesAt(lowest));
+      const __m256i fraction = fractionWords(lowest);
+      valueLow = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveLow));
+      valueHigh = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveHigh));
+    } else {
+      const std::uint64_t lowestHigh = lowest + 4 * stride;
+      valueLow = fourValues(samplesAt(lowest), _mm256_add_epi64(fractionWords(lowest), aboveLow));
+      valueHigh =
+          fourValues(samplesAt(lowestHigh), _mm256_add_epi64(fractionWords(lowestHigh), aboveHigh));
+    }
     lowest += 8 * stride;
     __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
     if constexpr (RAMP) {
@@ -595,13 +577,13 @@ std::uint32_t mixGroups(const std::int16_t* data, std::uint32_t length, std::uin
     if (octetFrames != 0) {
       const bool slow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{1} << 31);
       if (slow && backward) {
-        mixSlowOctetsAvx2<RAMP, true>(data, base, stride, frame, octetFrames, gains, deltas);
+        mixOctetsAvx2<RAMP, true, true>(data, base, stride, frame, octetFrames, gains, deltas);
       } else if (slow) {
-        mixSlowOctetsAvx2<RAMP, false>(data, base, stride, frame, octetFrames, gains, deltas);
+        mixOctetsAvx2<RAMP, false, true>(data, base, stride, frame, octetFrames, gains, deltas);
       } else if (backward) {
-        mixOctetsAvx2<RAMP, true>(data, base, stride, frame, octetFrames, gains, deltas);
+        mixOctetsAvx2<RAMP, true, false>(data, base, stride, frame, octetFrames, gains, deltas);
       } else {
-        mixOctetsAvx2<RAMP, false>(data, base, stride, frame, octetFrames, gains, deltas);
+        mixOctetsAvx2<RAMP, false, false>(data, base, stride, frame, octetFrames, gains, deltas);
       }
     }
     const std::uint32_t quadFrames = (groupLimit - octetFrames) & ~3u;
