@@ -226,6 +226,18 @@ bool silentVoicesMayBeWalked() {
 }
 
 #if LE_MIXER_X86
+// The ramp gains of the next four frames, grown one frame after another as mixRamp grows
+// them; running holds (left, right) of the next frame.
+__attribute__((target("avx2"))) inline void nextRampGains(__m128d& running, __m128d delta,
+                                                         __m256d& gain01, __m256d& gain23) {
+  const __m128d gain1 = _mm_add_pd(running, delta);
+  const __m128d gain2 = _mm_add_pd(gain1, delta);
+  const __m128d gain3 = _mm_add_pd(gain2, delta);
+  gain01 = _mm256_set_m128d(gain1, running);
+  gain23 = _mm256_set_m128d(gain3, gain2);
+  running = _mm_add_pd(gain3, delta);
+}
+
 // frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
 // Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
 // grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
@@ -285,14 +297,7 @@ __attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std:
     const __m256d value23 = _mm256_permute4x64_pd(value, 0xFA);
     __m256d gain01 = gain;
     __m256d gain23 = gain;
-    if constexpr (RAMP) {
-      const __m128d gain1 = _mm_add_pd(running, delta);
-      const __m128d gain2 = _mm_add_pd(gain1, delta);
-      const __m128d gain3 = _mm_add_pd(gain2, delta);
-      gain01 = _mm256_set_m128d(gain1, running);
-      gain23 = _mm256_set_m128d(gain3, gain2);
-      running = _mm_add_pd(gain3, delta);
-    }
+    if constexpr (RAMP) nextRampGains(running, delta, gain01, gain23);
     const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(frame));
     const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(frame + 4));
     _mm_storeu_ps(frame, _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01))));
@@ -312,18 +317,6 @@ __attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256
   const __m256d add23 = _mm256_mul_pd(_mm256_unpackhi_pd(value, value), gain23);
   _mm_storeu_ps(out, _mm256_cvtpd_ps(_mm256_add_pd(out01, add01)));
   _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, add23)));
-}
-
-// The ramp gains of the next four frames, grown one frame after another as mixRamp grows
-// them; running holds (left, right) of the next frame.
-__attribute__((target("avx2,fma"))) inline void nextRampGains(__m128d& running, __m128d delta,
-                                                              __m256d& gain01, __m256d& gain23) {
-  const __m128d gain1 = _mm_add_pd(running, delta);
-  const __m128d gain2 = _mm_add_pd(gain1, delta);
-  const __m128d gain3 = _mm_add_pd(gain2, delta);
-  gain01 = _mm256_set_m128d(gain1, running);
-  gain23 = _mm256_set_m128d(gain3, gain2);
-  running = _mm_add_pd(gain3, delta);
 }
 
 constexpr char Z = -128;  // a shuffle control byte that yields 0
