@@ -55,8 +55,9 @@ void mixVoicesIntoClearedBlock(float* out, std::uint32_t frameCount);
 
 // The frame loops that mixVoices runs: Fastest (the default) mixes frames in groups, with
 // AVX2 and FMA where the CPU has them and SSE2 on any other x86-64, and walks voices whose
-// gains are 0 without mixing them; Sse2 is the same with SSE2 even where AVX2 is there; Portable is the
-// plain frame loops everywhere. All give the same bits; tests and benchmarks compare them.
+// gains are 0 without mixing them; Sse2 is the same with SSE2 even where AVX2 is there;
+// Portable is the plain frame loops everywhere. All give the same bits; tests and benchmarks
+// compare them.
 // Call it while no mixVoices runs.
 enum class MixerLoops { Fastest, Sse2, Portable };
 void useMixerLoops(MixerLoops loops);
