@@ -18,12 +18,14 @@ wait_for() {
 # 200..899: -displayfd would hand out the low numbers that other test runs use, whose servers
 # may still be unlinking their sockets as they end. A number whose lock file exists makes
 # Xvfb exit, and the next number is tried, up to 10; false, with xvfb_pid empty and the last
-# server's output in LOG, when none gave a display.
+# server's output in LOG, when none gave a display. -noreset: by default the server resets
+# when its last client leaves, and a program that connects in that moment, just after the
+# readiness check has disconnected, cannot open the display.
 start_xvfb() {
   local geometry=$1 log=$2 number deadline
   for _ in 1 2 3 4 5 6 7 8 9 10; do
     number=$((200 + RANDOM % 700))
-    Xvfb ":$number" -screen 0 "$geometry" -nolisten tcp >"$log" 2>&1 &
+    Xvfb ":$number" -screen 0 "$geometry" -nolisten tcp -noreset >"$log" 2>&1 &
     xvfb_pid=$!
     deadline=$((SECONDS + 20))
     while kill -0 "$xvfb_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
