@@ -52,9 +52,16 @@ stage linux-asan
 # Only the programs whose tests carry the label "thread" are built under ThreadSanitizer: a
 # program that gets the label must be named here too, or its tests are left out unseen.
 stage linux-tsan --target audio_tests -L thread
-# Make the Wine prefix once, before tests start Wine side by side.
+# One Wine server for the prefix through the whole stage: a program that starts just as the
+# server of the one before is ending (a few seconds after its last client) fails with "wine
+# client error: Connection reset by peer". The prefix is made (or checked) under that server,
+# so that Wine's own service processes start here, on /dev/null, and not on the output pipe
+# of the first test, which they would hold open for as long as the server lives.
+mkdir -p build/wineprefix
+WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win64 wineserver -p >/dev/null 2>&1 || true
 scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
 stage windows
+WINEPREFIX="$PWD/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
 
 # Every fuzz target counts as one test.
 echo "=== fuzz: configure, build and run"
