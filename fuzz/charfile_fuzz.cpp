@@ -6,8 +6,9 @@
 // bytes from 404 on may change; one message is shown each time, "Level Changed" only when the
 // file was written.
 //
-// Input: flags, name length, name, 4 bytes of level index, 2 bytes of file length, then the
+// Input: flags, 4 bytes of level index, 2 bytes of file length, name length, name, then the
 // text of XPHex.txt.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,20 +43,6 @@ const FrontEnd fuzzFrontEnd = dialogFreeFrontEnd(
       messages.push_back(text);
     },
     [](int) { fail("the process was ended"); });
-
-// Reads the input front to back; past its end every read gives zeros.
-struct InputReader {
-  const std::uint8_t* data;
-  std::size_t byteCount;
-  std::size_t at = 0;
-  std::uint8_t u8() { return at < byteCount ? data[at++] : 0; }
-  std::string bytes(std::size_t count) {
-    std::string text;
-    while (count-- > 0 && at < byteCount) text.push_back(static_cast<char>(data[at++]));
-    return text;
-  }
-  std::string rest() { return bytes(byteCount - at); }
-};
 
 // Every entry under the folder: its kind and, for a file, its bytes.
 using Tree = std::map<fs::path, std::string>;
@@ -97,13 +84,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byteCount) {
-  InputReader input{data, byteCount};
-  const std::uint8_t flags = input.u8();
-  const std::string name = input.bytes(input.u8() % 99);  // 0..98 bytes, as the dialog allows
-  std::uint32_t rawIndex = 0;
-  for (int i = 0; i < 4; ++i) rawIndex = rawIndex << 8 | input.u8();
-  const std::size_t fileLength = (input.u8() << 8 | input.u8()) % 700;
-  const std::string tableText = input.rest();
+  // A fixed header (zeros past the input's end), then the name and the table text.
+  std::uint8_t header[8] = {};
+  const std::size_t headerBytes = std::min<std::size_t>(byteCount, sizeof header);
+  std::memcpy(header, data, headerBytes);
+  const std::uint8_t flags = header[0];
+  const std::uint32_t rawIndex = std::uint32_t{header[1]} << 24 | header[2] << 16 | header[3] << 8 | header[4];
+  const std::size_t fileLength = (header[5] << 8 | header[6]) % 700;
+  const std::string rest(reinterpret_cast<const char*>(data) + headerBytes, byteCount - headerBytes);
+  const std::string name = rest.substr(0, header[7] % 99);  // 0..98 bytes, as the dialog allows
+  const std::string tableText = rest.substr(name.size());
 
   // The tree: the table, the character's bucket folder (unless flag 4), decoys in the bucket,
   // in the next bucket under the same name and beside the buckets, and the character's file

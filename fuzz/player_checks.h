@@ -1,6 +1,6 @@
 // What must hold of the player's records whatever module was loaded: the loaded module's
 // shape and sample guards, the voices' positions after a block and the float block's values.
-// Shared by the fuzz targets here and the hostile-module tests (tests/hostile).
+// Shared by the fuzz targets loader_fuzz and play_fuzz.
 //
 // Each check returns nullptr when all holds, or a static text naming the first thing that
 // does not, so that a fuzz target can abort with it and a test can print it.
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "player/mixer.h"
 #include "player/module.h"
