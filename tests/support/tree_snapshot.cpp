@@ -1,0 +1,91 @@
+#include "tree_snapshot.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace test_support {
+
+// Named by the clock, and made anew until the name is free, so that test programs running at
+// once, in other work trees too, never share one.
+ScratchFolder::ScratchFolder(const std::string& prefix) : home_(fs::current_path()) {
+  do {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    folder_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(now));
+  } while (!fs::create_directory(folder_));
+  fs::current_path(folder_);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  fs::current_path(home_, ignored);
+  fs::remove_all(folder_, ignored);
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  if (!path.parent_path().empty()) fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+Tree snapshot(const fs::path& root) {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::u8string key = entry.path().lexically_relative(root).generic_u8string();
+    TreeEntry& item = tree[std::string(key.begin(), key.end())];
+    switch (entry.symlink_status().type()) {
+      case fs::file_type::directory:
+        item = {'d', ""};
+        break;
+      case fs::file_type::regular:
+        item = {'f', readFile(entry.path())};
+        break;
+      case fs::file_type::symlink:
+        item = {'l', fs::read_symlink(entry.path()).string()};
+        break;
+      default:
+        item = {'o', ""};
+    }
+  }
+  return tree;
+}
+
+std::string treeDifference(const Tree& expected, const Tree& actual) {
+  std::string report;
+  for (const auto& [path, want] : expected) {
+    const auto found = actual.find(path);
+    if (found == actual.end()) {
+      report += "missing: " + path + "\n";
+      continue;
+    }
+    const TreeEntry& got = found->second;
+    if (got.kind != want.kind) report += "kind: " + path + "\n";
+    if (got.bytes == want.bytes) continue;
+    const auto mismatch = std::mismatch(want.bytes.begin(), want.bytes.end(), got.bytes.begin(),
+                                        got.bytes.end());
+    report += "bytes: " + path + " of " + std::to_string(got.bytes.size()) + " bytes, " +
+              std::to_string(want.bytes.size()) + " expected, first difference at " +
+              std::to_string(mismatch.first - want.bytes.begin()) + "\n";
+  }
+  for (const auto& entry : actual) {
+    if (!expected.contains(entry.first)) report += "new: " + entry.first + "\n";
+  }
+  return report;
+}
+
+std::string withWrites(std::string bytes, const std::map<std::size_t, std::string>& writes) {
+  for (const auto& [offset, written] : writes) {
+    if (bytes.size() < offset + written.size()) bytes.resize(offset + written.size(), '\0');
+    bytes.replace(offset, written.size(), written);
+  }
+  return bytes;
+}
+
+}  // namespace test_support
