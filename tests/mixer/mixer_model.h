@@ -1,6 +1,5 @@
 // The plain model of one mixer voice, a frame at a time, and the helpers that compare the
-// mixer with it. Shared by the mixer's tests and the long-run exactness tests of the fast
-// frame loops (tests/perf_exactness).
+// mixer with it (mixer_test.cpp).
 #pragma once
 
 #include <algorithm>
@@ -76,10 +75,7 @@ inline void modelMixVoice(Voice& v, float* out, std::uint32_t frameCount) {
       const std::uint64_t d = static_cast<std::uint64_t>(distance) / 256;
       std::uint64_t k = d / step24;
       if (k * step24 < d) ++k;
-      if (k <= n) {
-        n = static_cast<std::uint32_t>(k);
-        ends = true;
-      }
+      if (k <= n) n = static_cast<std::uint32_t>(k), ends = true;
     }
 
     const std::uint32_t n0 = n;
@@ -118,14 +114,10 @@ inline void modelMixVoice(Voice& v, float* out, std::uint32_t frameCount) {
       const double a = frameAt(s, v.positionInt);
       const double b = frameAt(s, std::int64_t{v.positionInt} + 1);
       const double value = a + f * (b - a);
-      double wL = gL, wR = gR;
-      if (r > 0) {
-        wL = rampL;
-        wR = rampR;
-      } else if (n % 2 == 1 && i == n - 1) {
-        wL = cL;
-        wR = cR;
-      }
+      // ramp frames at the running gains; an odd last frame without a ramp at the current ones
+      const bool oddLast = r == 0 && n % 2 == 1 && i == n - 1;
+      const double wL = r > 0 ? rampL : oddLast ? cL : gL;
+      const double wR = r > 0 ? rampR : oddLast ? cR : gR;
       float* frame = out + 2 * (done + i);
       frame[0] = static_cast<float>(static_cast<double>(frame[0]) + value * wL);
       frame[1] = static_cast<float>(static_cast<double>(frame[1]) + value * wR);
@@ -196,12 +188,9 @@ inline std::string voiceDifference(const Voice& a, const Voice& b) {
 
 // Index of the first float whose bits differ, or -1.
 inline long firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::bit_cast<std::uint32_t>(a[i]) != std::bit_cast<std::uint32_t>(b[i])) {
-      return static_cast<long>(i);
-    }
-  }
-  return -1;
+  const auto same = [](float x, float y) { return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y); };
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), same).first;
+  return at == a.end() ? -1 : static_cast<long>(at - a.begin());
 }
 
 }  // namespace mixer_model
