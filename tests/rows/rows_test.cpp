@@ -96,9 +96,8 @@ constexpr Field NOTE = CHANNEL_FIELD(note), REAL_NOTE = CHANNEL_FIELD(realNote),
     VOICE_VOLUME = CHANNEL_FIELD(voice->volume), START_OFFSET = CHANNEL_FIELD(voice->startOffset),
     POSITION = CHANNEL_FIELD(voice->positionInt), FINETUNE = CHANNEL_FIELD(voice->sample->finetune),
     SAMPLE_VOLUME = CHANNEL_FIELD(voice->sample->volume),  // tells PLAIN (40) from OTHER (20)
-    TRIGGER = FLAG_FIELD(UPDATE_TRIGGER), REWIND = FLAG_FIELD(UPDATE_REWIND),
-    GLOBAL_VOLUME = PLAYER_FIELD(globalVolume), ORDER = PLAYER_FIELD(orderPos),
-    SAMPLES_PER_TICK = PLAYER_FIELD(samplesPerTick),
+    TRIGGER = FLAG_FIELD(UPDATE_TRIGGER), REWIND = FLAG_FIELD(UPDATE_REWIND), ORDER = PLAYER_FIELD(orderPos),
+    GLOBAL_VOLUME = PLAYER_FIELD(globalVolume), SAMPLES_PER_TICK = PLAYER_FIELD(samplesPerTick),
     TICK_INDEX{"ticks before this one", [](const Channel&) { return ticksPlayed - 1; }};
 constexpr std::int32_t FULL = 65536;  // fadeoutLevel without fade
 
@@ -251,11 +250,13 @@ TEST_F(Rows, VolumeColumnAndFirstTickEffects) {
                          {C4, 0, 0, fx::SAMPLE_OFFSET, 4}},
        {{1, 0, {{START_OFFSET, 512}, {POSITION, 0}}}, {2, 0, {{VOICE, 32}, {POSITION, 512}}},
         {3, 0, {{VOICE, 0}, {POSITION, 512}}}, {4, 0, {{VOICE, 0}, {TRIGGER, 0}, {REWIND, 1}, {POSITION, 0}}}}},
-      // H raises no flag: the voice keeps 40 x 60 x 255 / 8192 = 74.7 until row 2's update
-      // gives 40 x 64 x 255 / 8192 = 79.7. The high nibble wins; the slide stops at 64.
-      {"H21 over a row", {{C4, PLAIN, 0, fx::SET_GLOBAL_VOLUME, 0x3C}, {0, 0, 0, fx::GLOBAL_VOLUME_SLIDE, 0x21}},
-       {{1, 1, {{GLOBAL_VOLUME, 62}}}, {1, 2, {{GLOBAL_VOLUME, 64}}}, {1, 5, {{GLOBAL_VOLUME, 64}, {VOICE_VOLUME, 75}}},
-        {2, 0, {{VOICE_VOLUME, 80}}}}},
+      // G30, then H21: the high nibble wins, 48 + 5 x 2. H raises no flag: the voice keeps
+      // 40 x 48 x 255 / 8192 = 59.8 over the row. H00 goes on with the memory of all channels
+      // and stops at 64; G50 sets 64, which gives the voice 40 x 64 x 255 / 8192 = 79.7.
+      {"G and H", {{C4, PLAIN, 0, fx::SET_GLOBAL_VOLUME, 0x30}, {0, 0, 0, fx::GLOBAL_VOLUME_SLIDE, 0x21},
+                   {0, 0, 0, fx::GLOBAL_VOLUME_SLIDE, 0}, {0, 0, 0, fx::SET_GLOBAL_VOLUME, 0x50}},
+       {{1, 5, {{GLOBAL_VOLUME, 58}, {VOICE_VOLUME, 60}}}, {2, 5, {{GLOBAL_VOLUME, 64}}},
+        {3, 0, {{GLOBAL_VOLUME, 64}, {VOICE_VOLUME, 80}}}}},
       // E5y writes the shared sample record: the next note from it is 3 units higher. On a
       // missing instrument (9) it leaves the shared empty sample all zero.
       {"set finetune", {{C4, PLAIN, 0, fx::EXTENDED, 0x57}, {C4}, {C4, 9, 0, fx::EXTENDED, 0x57}},
@@ -350,9 +351,9 @@ TEST_F(Rows, OrdersLoopsSpeedAndTempo) {
       // Each check is the next time play reaches that row's first tick: the tick index says
       // that no row came between.
       {"speed and tempo count from their own row; EE2 is speed + 2 x speed; speed 0 is one tick",
-       {{}, {0, 0, 0, fx::SPEED_TEMPO, 0x03}, {0, 0, 0, fx::SPEED_TEMPO, 0xA0}, {0, 0, 0, fx::EXTENDED, 0xE2},
+       {{}, {0, 0, 0, fx::SPEED_TEMPO, 0x03}, {0, 0, 0, fx::SPEED_TEMPO, 0x20}, {0, 0, 0, fx::EXTENDED, 0xE2},
         {0, 0, 0, fx::SPEED_TEMPO, 0x00}},
-       {{1, 0, {{TICK_INDEX, 6}, {SAMPLES_PER_TICK, 882}}}, {2, 0, {{TICK_INDEX, 9}, {SAMPLES_PER_TICK, 689}}},
+       {{1, 0, {{TICK_INDEX, 6}, {SAMPLES_PER_TICK, 882}}}, {2, 0, {{TICK_INDEX, 9}, {SAMPLES_PER_TICK, 3445}}},
         {3, 0, {{TICK_INDEX, 12}}}, {4, 0, {{TICK_INDEX, 21}}}, {7, 0, {{TICK_INDEX, 24}}}}},
       {"one order loops", {}, {{15, 0, {{ORDER, 0}}}, {0, 0, {{ORDER, 0}, {TICK_INDEX, 16 * 6}}}}},
       {"off the last order to the restart position", {},
@@ -367,12 +368,14 @@ TEST_F(Rows, OrdersLoopsSpeedAndTempo) {
       {"break to row 12 of a pattern of 8", {{}, {}, {}, {}, {0, 0, 0, fx::PATTERN_BREAK, 0x12}},
        {{4, 0, {{ORDER, 0}}}, {0, 0, {{ORDER, 1}, {TICK_INDEX, 5 * 6}}}},
        [](XmModule& m) { m.orders = {0, 1}, m.patterns.push_back(xmPattern(m, 8)); }},
-      {"loop to row 10 in a pattern of 8", {},
+      // Order 0 plays rows 10..12 three times (E60, E62), order 1 rows 0..3 twice (E61).
+      {"loops, one to row 10 in a pattern of 8", {},
        {{3, 0, {{ORDER, 0}}}, {3, 0, {{ORDER, 1}}}, {0, 0, {{ORDER, 1}}},
-        {4, 0, {{ORDER, 1}, {TICK_INDEX, (16 + 8) * 6}}}},
+        {4, 0, {{ORDER, 1}, {TICK_INDEX, (16 + 2 * 3 + 8) * 6}}}},
        [](XmModule& m) {
          m.orders = {0, 1}, m.patterns.push_back(xmPattern(m, 8));
-         xmCell(m, 0, 10, 0) = {0, 0, 0, fx::EXTENDED, 0x60}, xmCell(m, 1, 3, 0) = {0, 0, 0, fx::EXTENDED, 0x61};
+         xmCell(m, 0, 10, 0) = {0, 0, 0, fx::EXTENDED, 0x60}, xmCell(m, 0, 12, 0) = {0, 0, 0, fx::EXTENDED, 0x62};
+         xmCell(m, 1, 3, 0) = {0, 0, 0, fx::EXTENDED, 0x61};
        }},
   };
   for (const Scenario& s : scenarios) run(s);
