@@ -1,10 +1,11 @@
-// Tests of the player records and their reset, the tick length, envelopes, fade-out,
-// auto-vibrato, the voice update, the modulation steps and the position and clock effects.
+// Per-function cases of the player: the tick length, envelopes, auto-vibrato, the voice
+// update, the modulation steps and the position effects. Each case gives the records the
+// state it needs, calls one function and checks the fields; how a row uses them is pinned by
+// the row tests.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -17,15 +18,10 @@ using Levels = std::vector<int>;
 class PlayerState : public ::testing::Test {
  protected:
   void SetUp() override {
-    song = Song{};
-    song.channelCount = 8;
-    song.songLength = 5;
-    song.flags = 1;
-    player = Player{};
-    player.globalVolume = 64;
+    song = Song{}, song.channelCount = 8, song.songLength = 5, song.flags = 1;  // linear table
+    player = Player{}, player.globalVolume = 64;
     for (Channel& c : channels) c = Channel{};
-    resetVoices();
-    jumpSeen = false;
+    resetVoices(), jumpSeen = false;
     ch.voice = &voices[5];
   }
   // Raises the flags, runs the voice update and hands back the channel's voice.
@@ -42,43 +38,24 @@ Envelope envelope(std::initializer_list<std::pair<int, int>> points, std::uint8_
   Envelope e{};
   for (auto [tick, value] : points) e.points[e.pointCount++] = {std::uint16_t(tick), std::uint16_t(value)};
   if (count >= 0) e.pointCount = std::uint8_t(count);
-  e.flags = std::uint8_t(ENVELOPE_ON | flags);
-  e.sustainPoint = std::uint8_t(sustain);
-  e.loopStartPoint = std::uint8_t(loopStart);
-  e.loopEndPoint = std::uint8_t(loopEnd);
+  e.flags = std::uint8_t(ENVELOPE_ON | flags), e.sustainPoint = std::uint8_t(sustain);
+  e.loopStartPoint = std::uint8_t(loopStart), e.loopEndPoint = std::uint8_t(loopEnd);
   return e;
 }
 
-// 110250 / bpm to the nearest integer, exact halves to the lower one.
-int ticksOracle(int bpm) { return 110250 / bpm + (2 * (110250 % bpm) > bpm ? 1 : 0); }
-
+// 110250 / bpm to the nearest integer, exact halves to the lower one (bpm 100: 1102).
 TEST_F(PlayerState, SetBpm) {
-  for (int bpm = 32; bpm <= 255; ++bpm) {
+  for (int bpm = 1; bpm <= 255; ++bpm) {
     setBpm(bpm);
-    EXPECT_EQ(player.samplesPerTick, ticksOracle(bpm)) << "bpm " << bpm;
-  }
-  for (auto [bpm, frames] : {std::pair{125, 882}, {100, 1102}, {150, 735}, {60, 1837}, {32, 3445},
-                             {255, 432}, {4, 27562}}) {
-    setBpm(bpm);
-    EXPECT_EQ(player.samplesPerTick, frames) << "bpm " << bpm;
+    EXPECT_EQ(player.samplesPerTick, 110250 / bpm + (2 * (110250 % bpm) > bpm ? 1 : 0)) << "bpm " << bpm;
   }
 }
 
-TEST_F(PlayerState, ResetPlayer) {
-  song = Song{};
-  song.channelCount = 40;  // beyond the table: must stay inside it
-  song.defaultTempo = 6;
-  song.defaultBpm = 125;
-  player.row = 9;
-  player.globalVolumeSlideSpeed = 7;
-  voices[40].volume = channels[31].loopCount = channels[0].fadeoutLevel = 99;
+// A channel count past the table, in a song that slipped past the loader, stays inside it.
+TEST_F(PlayerState, ResetPlayerStaysInsideTheTables) {
+  song.channelCount = 40;
+  channels[31].loopCount = channels[0].fadeoutLevel = 99;
   resetPlayer();
-  EXPECT_EQ((std::vector<int>{player.speed, player.samplesPerTick, player.globalVolume,
-                              player.nextOrder, player.nextRow, player.row,
-                              player.globalVolumeSlideSpeed}),
-            (std::vector<int>{6, 882, 64, -1, -1, 0, 0}));
-  EXPECT_EQ((std::vector<int>{voices[40].volume, voices[40].index, int(voices[40].stepInt)}),
-            (std::vector<int>{0, 40, 1}));
   for (int i = 0; i < MAX_CHANNELS; ++i) EXPECT_EQ(channels[i].voice, &voices[i]) << i;
   EXPECT_EQ(channels[31].loopCount + channels[0].fadeoutLevel, 0);
 }
@@ -86,8 +63,9 @@ TEST_F(PlayerState, ResetPlayer) {
 TEST_F(PlayerState, EnvelopeLevels) {
   struct Case { const char* name; Envelope e; int releaseAt; Levels levels; bool done; };
   const Case cases[] = {
-      {"two points", envelope({{0, 64}, {4, 0}}), -1, {64, 48, 32, 16, 0, 0}, true},
-      {"truncated falling step", envelope({{0, 64}, {3, 0}}), -1, {64, 42, 21, 0}, true},
+      // Steps of +-43690.67 in 16.16, truncated toward zero: 3 x 43690 falls short of 2 on the
+      // way up, 4 - 3 x 43690 stays above 2 on the way down.
+      {"truncated steps", envelope({{0, 0}, {6, 4}, {12, 0}}), -1, {0, 0, 1, 1, 2, 3, 4, 3, 2, 2, 1, 0, 0}, true},
       {"sustain until key-off", envelope({{0, 0}, {2, 32}, {4, 64}}, ENVELOPE_SUSTAIN, 1), 5,
        {0, 16, 32, 32, 32, 32, 48, 64, 64}, true},
       {"loop end hands on the start's value",
@@ -112,85 +90,60 @@ TEST_F(PlayerState, EnvelopeLevels) {
       {"no points holds the level", envelope({}), -1, {20, 20, 20}, false},
   };
   for (const Case& c : cases) {
-    ch = Channel{};
-    ch.volEnvLevelFixed = 20 << 16;
+    ch = Channel{}, ch.volEnvLevelFixed = 20 << 16;
     Levels levels;
-    for (int t = 0; t < int(c.levels.size()); ++t) {
-      ch.keyOff = t >= c.releaseAt && c.releaseAt >= 0;
-      ch.updateFlags = 0;
-      if (!ch.volEnvDone) {
-        stepEnvelope(ch, ch.volEnvTick, ch.volEnvPoint, ch.volEnvLevelFixed, ch.volEnvLevel,
-                     ch.volEnvStep, ch.volEnvDone, c.e, UPDATE_VOLUME);
-        EXPECT_EQ(ch.updateFlags, UPDATE_VOLUME) << c.name;
-      }
-      levels.push_back(ch.volEnvLevel);
+    for (int t = 0; t < int(c.levels.size()); ++t, levels.push_back(ch.volEnvLevel)) {
+      ch.keyOff = c.releaseAt >= 0 && t >= c.releaseAt, ch.updateFlags = 0;
+      if (ch.volEnvDone) continue;
+      // The volume fields, with the panning flag: the flag given is the one raised.
+      stepEnvelope(ch, ch.volEnvTick, ch.volEnvPoint, ch.volEnvLevelFixed, ch.volEnvLevel, ch.volEnvStep,
+                   ch.volEnvDone, c.e, UPDATE_PANNING);
+      EXPECT_EQ(ch.updateFlags, UPDATE_PANNING) << c.name;
     }
     EXPECT_EQ(levels, c.levels) << c.name;
     EXPECT_EQ(ch.volEnvDone, c.done) << c.name;
   }
 }
 
-TEST_F(PlayerState, FadeoutAfterKeyOff) {
-  struct Case { const char* name; std::uint16_t fadeout; std::uint8_t keyOff; int ticks, level; };
-  const Case cases[] = {{"4096 reaches 0 in 16 ticks", 4096, 1, 16, 0}, {"stops at 0", 5000, 1, 20, 0}, {"key held", 4096, 0, 5, 65536}};
-  Instrument instrument{};
-  for (const Case& c : cases) {
-    instrument.fadeout = c.fadeout;
-    ch.keyOff = c.keyOff;
-    ch.fadeoutLevel = 65536;
-    for (int t = 0; t < c.ticks; ++t) stepFadeout(ch, instrument);
-    EXPECT_EQ(ch.fadeoutLevel, c.level) << c.name;
-  }
-}
-
 TEST_F(PlayerState, AutoVibrato) {
   Instrument in{};
   in.vibratoType = 1, in.vibratoSweep = 4, in.vibratoDepth = 8, in.vibratoRate = 1;
-  Levels offsets;
-  for (int t = 0; t < 6; ++t, ch.periodDelta = 0) {
-    applyAutoVibrato(ch, in);
-    offsets.push_back(ch.periodDelta);
-  }
+  Levels offsets;  // the sweep grows the square's depth of 8 from the second tick on
+  for (int t = 0; t < 6; ++t, offsets.push_back(ch.periodDelta), ch.periodDelta = 0) applyAutoVibrato(ch, in);
   EXPECT_EQ(offsets, (Levels{0, 2, 4, 6, 8, 8}));
   EXPECT_EQ(ch.updateFlags, UPDATE_FREQUENCY);
 
+  // At depth 64 the offset is the waveform's value, -64..64.
   struct Case { const char* name; std::uint8_t type, depth, rate; int pos, delta, nextPos; };
   const Case cases[] = {
-      {"sine 64 sin(pi/4) = 45.25", 0, 15, 0, 32, 10, 32}, {"ramp down at 127", 2, 8, 0, 127, -8, 127},
-      {"shift rounds down", 2, 1, 0, 1, -1, 1},             {"ramp up at 129", 3, 8, 0, 129, -8, 129},
-      {"type 4 adds nothing", 4, 8, 0, 64, 0, 64},          {"phase wraps", 1, 0, 10, 250, 0, 4},
+      {"sine at 64", 0, 64, 0, 64, 64, 64},         {"sine at 192", 0, 64, 0, 192, -64, 192},
+      {"square at 127", 1, 64, 0, 127, 64, 127},    {"square at 128", 1, 64, 0, 128, -64, 128},
+      {"ramp down at 0", 2, 64, 0, 0, 0, 0},        {"ramp down at 127", 2, 64, 0, 127, -64, 127},
+      {"ramp down at 128", 2, 64, 0, 128, 64, 128}, {"ramp up at 129", 3, 64, 0, 129, -64, 129},
+      {"-1 x 1 / 64 rounds down", 2, 1, 0, 1, -1, 1}, {"type 4 adds nothing", 4, 64, 0, 64, 0, 64},
+      {"phase 245 + 10 is 255", 1, 0, 10, 245, 0, 255}, {"phase 250 + 10 wraps to 4", 1, 0, 10, 250, 0, 4},
   };
-  in.vibratoSweep = 0;
   for (const Case& c : cases) {
-    in.vibratoType = c.type, in.vibratoDepth = c.depth, in.vibratoRate = c.rate;
-    ch.autoVibratoPos = c.pos;
-    ch.periodDelta = 3;  // added to, not replaced
+    in.vibratoType = c.type, in.vibratoDepth = c.depth, in.vibratoRate = c.rate, in.vibratoSweep = 0;
+    ch.autoVibratoPos = c.pos, ch.periodDelta = 3;  // added to, not replaced
     applyAutoVibrato(ch, in);
-    EXPECT_EQ(ch.periodDelta - 3, c.delta) << c.name;
-    EXPECT_EQ(ch.autoVibratoPos, c.nextPos) << c.name;
+    EXPECT_EQ(std::pair(ch.periodDelta - 3, ch.autoVibratoPos), std::pair(c.delta, c.nextPos)) << c.name;
   }
 }
 
 TEST_F(PlayerState, VolumeAndPanning) {
-  struct Case { const char* name; int volume, delta, env, fade, global, pan, panEnv, v, panning, left, right; };
+  struct Case { const char* name; int volume, delta, pan, panEnv, v, panning, left, right; };
   const Case cases[] = {
-      {"maxima: 127.5 to even", 64, 0, 64, 65536, 64, 0, 32, 128, 0, 128, 0},
-      {"382.5 to even", 192, 0, 64, 65536, 64, 0, 32, 382, 0, 382, 0},
-      {"volume 255", 255, 0, 64, 65536, 64, 255, 32, 508, 255, 0, 508},
-      {"delta added", 40, -8, 64, 65536, 64, 128, 32, 64, 128, 31, 32},
-      {"envelope 0", 64, 0, 0, 65536, 64, 0, 32, 0, 0, 0, 0},
-      {"fade-out 0", 64, 0, 64, 0, 64, 0, 32, 0, 0, 0, 0},
-      {"global 0", 64, 0, 64, 65536, 0, 0, 32, 0, 0, 0, 0},
-      {"centre split", 64, 0, 64, 65536, 64, 128, 32, 128, 128, 63, 64},
-      {"centre swung right", 64, 0, 64, 65536, 64, 128, 64, 128, 255, 0, 128},
-      {"pan 100: factor 3", 64, 0, 64, 65536, 64, 100, 64, 128, 196, 29, 98},
-      {"no swing at the edge", 64, 0, 64, 65536, 64, 0, 64, 128, 0, 128, 0},
-      {"slid below 0", 64, 0, 64, 65536, 64, -3, 32, 128, 0, 128, 0},
-      {"slid above 255", 64, 0, 64, 65536, 64, 300, 32, 128, 255, 0, 128},
+      {"maxima: 127.5 to even", 64, 0, 0, 32, 128, 0, 128, 0}, {"382.5 to even", 192, 0, 0, 32, 382, 0, 382, 0},
+      {"volume 255", 255, 0, 255, 32, 508, 255, 0, 508},      {"delta added", 40, -8, 128, 32, 64, 128, 31, 32},
+      {"centre swung right", 64, 0, 128, 64, 128, 255, 0, 128},
+      // (128 - |pan - 128|) / 32 truncates: pan 95 swings by a factor of 2, 95 + 2 x 32.
+      {"pan 95: factor 2", 64, 0, 95, 64, 128, 159, 48, 79},
+      {"no swing at the edge", 64, 0, 0, 64, 128, 0, 128, 0},   {"slid below 0", 64, 0, -3, 32, 128, 0, 128, 0},
+      {"slid above 255", 64, 0, 300, 32, 128, 255, 0, 128},
   };
   for (const Case& c : cases) {
-    ch.volume = c.volume, ch.volumeDelta = c.delta, ch.volEnvLevel = c.env, ch.fadeoutLevel = c.fade;
-    player.globalVolume = c.global;
+    ch.volume = c.volume, ch.volumeDelta = c.delta, ch.volEnvLevel = 64, ch.fadeoutLevel = 65536;
     ch.pan = c.pan, ch.panEnvLevel = c.panEnv;
     const Voice& v = update(UPDATE_VOLUME | UPDATE_PANNING);
     EXPECT_EQ((std::vector<int>{v.volume, v.panning, v.leftGain, v.rightGain}),
@@ -204,29 +157,19 @@ TEST_F(PlayerState, FrequencyAndStep) {
   // stepFrac = ((f mod 44100) << 32) div 44100 for the frequency f in each name.
   struct Case { const char* name; bool linear; int period, delta; std::uint32_t stepInt, stepFrac; };
   const Case cases[] = {
-      {"8363 Hz", true, 4608, 0, 0, 814485521},          {"8860 Hz", true, 4544, 0, 0, 862889121},
-      {"delta raises, 8860 Hz", true, 4608, 64, 0, 862889121},
-      {"66904 Hz", true, 2304, 0, 1, 2220916875u},       {"4181.4999 Hz", true, 5376, 0, 0, 407194064},
-      {"ceiling keeps stepInt 255", true, -30000, 0, 255, 4294869904u},
-      {"Amiga 1712: 8362 Hz", false, 1712, 0, 0, 814388129},
-      {"Amiga delta lowers", false, 1700, 12, 0, 814388129},
-      {"Amiga 100119 Hz", false, 143, 0, 2, 1160809868},
-      {"negative sum: 100 Hz", false, 10, -30, 0, 9739154},
+      {"8363 Hz", true, 4608, 0, 0, 814485521},       {"14476.96 Hz to 14477", true, 4000, 0, 0, 1409937449},
+      {"delta raises, 8860 Hz", true, 4608, 64, 0, 862889121}, {"66904 Hz", true, 2304, 0, 1, 2220916875u},
+      {"4181.4999 Hz", true, 5376, 0, 0, 407194064}, {"ceiling keeps stepInt 255", true, -30000, 0, 255, 4294869904u},
+      {"Amiga 1712: 8362 Hz", false, 1712, 0, 0, 814388129}, {"Amiga delta lowers", false, 1700, 12, 0, 814388129},
+      {"Amiga 100119 Hz", false, 143, 0, 2, 1160809868},    {"negative sum: 100 Hz", false, 10, -30, 0, 9739154},
   };
   for (const Case& c : cases) {
-    song.flags = c.linear;
-    ch.period = c.period, ch.periodDelta = c.delta;
+    song.flags = c.linear, ch.period = c.period, ch.periodDelta = c.delta;
     const Voice& v = update(UPDATE_FREQUENCY);
-    EXPECT_EQ(v.stepInt, c.stepInt) << c.name;
-    EXPECT_EQ(v.stepFrac, c.stepFrac) << c.name;
+    EXPECT_EQ(std::pair(v.stepInt, v.stepFrac), std::pair(c.stepInt, c.stepFrac)) << c.name;
   }
-  for (std::uint16_t linear : {0, 1}) {  // a zero sum skips the update in both tables
-    song.flags = linear;
-    ch.period = 100, ch.periodDelta = -100;
-    voices[5].stepInt = 7;
-    EXPECT_EQ(update(UPDATE_FREQUENCY).stepInt, 7u);
-    EXPECT_EQ(ch.updateFlags, 0);
-  }
+  song.flags = 0, ch.period = 100, ch.periodDelta = -100, voices[5].stepInt = 7;
+  EXPECT_EQ(update(UPDATE_FREQUENCY).stepInt, 7u) << "a zero sum skips the update (no division by 0)";
 }
 
 TEST_F(PlayerState, TriggerAlternatesTwinVoices) {
@@ -247,18 +190,15 @@ TEST_F(PlayerState, TriggerAlternatesTwinVoices) {
             (std::vector<int>{37, 20, 0, 2, 100, 60, 0}));
   EXPECT_EQ(now.sample, &b);
   EXPECT_EQ(&update(UPDATE_TRIGGER, a), &voices[5]);
-  EXPECT_EQ(voices[5].index, 5);
 }
 
 TEST_F(PlayerState, StartOffsetAndRewind) {
   Sample s{};
   s.length = 80, s.loopStart = 10, s.loopLength = 40;
-  for (auto [offset, position] : {std::pair{49u, 49}, {50u, 0}, {70u, 0}}) {
+  for (auto [offset, position] : {std::pair{49u, 49}, {50u, 0}}) {  // 50 is the loop end
     voices[5].sample = nullptr, voices[5].startOffset = offset, voices[5].positionFrac = 77;
-    ch.voice = &voices[5];
     const Voice& v = update(UPDATE_TRIGGER, s);
-    EXPECT_EQ(v.positionInt, position) << offset;
-    EXPECT_EQ(v.positionFrac, 0u) << offset;
+    EXPECT_EQ(std::pair(v.positionInt, v.positionFrac), std::pair(position, 0u)) << offset;
   }
   // A ping-pong voice caught going backward plays on forward from frame 0, where going
   // backward it would meet no loop start and read below its sample.
@@ -282,8 +222,7 @@ TEST_F(PlayerState, VibratoAndTremolo) {
     ch.waveControl = c.wave, ch.vibratoDepth = c.depth, ch.vibratoPos = std::int8_t(c.pos);
     ch.periodDelta = 1000;  // replaced
     applyVibrato(ch);
-    EXPECT_EQ(ch.periodDelta, c.delta) << c.name;
-    EXPECT_EQ(ch.vibratoPos, c.pos) << c.name;
+    EXPECT_EQ(std::pair(ch.periodDelta, int(ch.vibratoPos)), std::pair(c.delta, c.pos)) << c.name;
   }
   struct TremoloCase { const char* name; std::uint8_t wave, depth, speed; int pos, volume, delta, next; };
   const TremoloCase tremolo[] = {
@@ -291,14 +230,13 @@ TEST_F(PlayerState, VibratoAndTremolo) {
       {"second half", 0, 4, 1, -16, 60, -16, -15}, {"3 is sine", 3, 4, 0, 16, 0, 16, 16},
       {"ramp", 1, 8, 0, -32, 64, -31, -32},        {"square", 2, 8, 0, 5, 0, 31, 5},
       {"above 64 pulled back", 0, 8, 0, 0, 80, -16, 0}, {"31 + 15 = -18", 0, 0, 15, 31, 0, 0, -18},
-      {"30 + 1 = 31", 0, 0, 1, 30, 0, 0, 31},
+      {"30 + 1 = 31", 0, 0, 1, 30, 0, 0, 31},     {"31 + 1 = -32", 0, 0, 1, 31, 0, 0, -32},
   };
   for (const TremoloCase& c : tremolo) {
     ch.waveControl = std::uint8_t(c.wave << 4 | 2), ch.tremoloDepth = c.depth, ch.tremoloSpeed = c.speed;
     ch.tremoloPos = std::int8_t(c.pos), ch.volume = c.volume;
     applyTremolo(ch);
-    EXPECT_EQ(ch.volumeDelta, c.delta) << c.name;
-    EXPECT_EQ(ch.tremoloPos, c.next) << c.name;
+    EXPECT_EQ(std::pair(ch.volumeDelta, int(ch.tremoloPos)), std::pair(c.delta, c.next)) << c.name;
   }
   EXPECT_EQ(ch.updateFlags, UPDATE_FREQUENCY | UPDATE_VOLUME);
 }
@@ -329,53 +267,8 @@ TEST_F(PlayerState, JumpAndBreak) {
   for (const Case& c : cases) {
     player.orderPos = c.orderPos, player.nextOrder = player.nextRow = -1, jumpSeen = false;
     for (auto [effect, xy] : c.effects) effect == 'B' ? effectPositionJump(xy) : effectPatternBreak(xy);
-    EXPECT_EQ(player.nextOrder, c.order) << c.name;
-    EXPECT_EQ(player.nextRow, c.row) << c.name;
+    EXPECT_EQ(std::pair(player.nextOrder, player.nextRow), std::pair(c.order, c.row)) << c.name;
   }
-}
-
-TEST_F(PlayerState, PatternLoopsPerChannel) {
-  // Channel 0: E60 on row 8, E63 on row 15. Channel 1: E60 on row 20, E61 on row 22.
-  Levels played, expected;
-  for (player.row = 0; player.row < 32 && played.size() < 100;) {
-    played.push_back(player.row);
-    player.nextRow = -1;
-    for (auto [row, channel, y] : {std::tuple{8, 0, 0}, {15, 0, 3}, {20, 1, 0}, {22, 1, 1}})
-      if (player.row == row) effectPatternLoop(channels[channel], std::uint8_t(y));
-    player.row = player.nextRow >= 0 ? player.nextRow : player.row + 1;
-  }
-  auto add = [&](int from, int to, int passes) {
-    for (int p = 0; p < passes; ++p)
-      for (int r = from; r <= to; ++r) expected.push_back(r);
-  };
-  add(0, 7, 1), add(8, 15, 4), add(16, 19, 1), add(20, 22, 2), add(23, 31, 1);
-  EXPECT_EQ(played, expected);
-}
-
-TEST_F(PlayerState, ClockAndGlobalVolume) {
-  player.speed = 6;
-  effectPatternDelay(2);
-  effectSetSpeedOrTempo(3);  // the delay keeps the speed it was worked out with
-  EXPECT_EQ(player.patternDelay + player.speed, 15);
-  effectPatternDelay(0);
-  EXPECT_EQ(player.patternDelay, 0);
-
-  struct Case { std::uint8_t xy; int speed, samplesPerTick; };
-  for (const Case& c : {Case{0x1F, 31, 1}, Case{0x00, 0, 1}, Case{0x20, 6, 3445}, Case{0xFF, 6, 432}}) {
-    player.speed = 6, player.samplesPerTick = 1;
-    effectSetSpeedOrTempo(c.xy);
-    EXPECT_EQ(player.speed, c.speed) << int(c.xy);
-    EXPECT_EQ(player.samplesPerTick, c.samplesPerTick) << int(c.xy);
-  }
-  for (auto [xy, volume] : {std::pair{0x50, 64}, {0x20, 32}}) {
-    ch.updateFlags = 0;
-    effectSetGlobalVolume(ch, std::uint8_t(xy));
-    EXPECT_EQ(player.globalVolume, volume);
-    EXPECT_EQ(ch.updateFlags, UPDATE_VOLUME);
-  }
-  effectGlobalVolumeSlideMemory(0x23);
-  effectGlobalVolumeSlideMemory(0x00);  // another channel's H00 reuses the shared memory
-  EXPECT_EQ(player.globalVolumeSlideSpeed, 0x23);
 }
 
 }  // namespace
