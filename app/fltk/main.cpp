@@ -1,5 +1,6 @@
 // Entry of the Linux program: opens the X display, runs the main dialog in an FLTK window and
-// returns 0 when the dialog ends. Pairs with dialog_window.h and app/dialog.h.
+// returns 0 when the dialog ends. Every path ends with 0, as the Win32 program's does, also the
+// one without a display, whose message goes to stderr. Pairs with dialog_window.h and app/dialog.h.
 #include <FL/Fl.H>
 #include <FL/x.H>
 
@@ -20,7 +21,7 @@ int main() {
                  "Level Editor is a desktop window. Run it from a graphical session, or under a "
                  "virtual display: xvfb-run -a level-editor\n",
                  name, (name == nullptr || name[0] == '\0') ? " (DISPLAY is not set)" : "");
-    return 1;
+    return 0;
   }
   fl_open_display(display);
   installDialogFont();

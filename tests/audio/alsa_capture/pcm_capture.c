@@ -57,15 +57,20 @@ static snd_pcm_sframes_t captureTransfer(snd_pcm_ioplug_t *io, const snd_pcm_cha
   return (snd_pcm_sframes_t)size;
 }
 
-static int armTimer(Capture *capture, int on) {
+/* Wakes poll() after ns and then every intervalNs; 0, 0 disarms. */
+static int armTimer(Capture *capture, long long ns, long long intervalNs) {
   struct itimerspec wakeUp;
-  memset(&wakeUp, 0, sizeof wakeUp);
-  if (on) {
-    const long long ns = (long long)capture->io.period_size * 1000000000LL / capture->io.rate;
-    wakeUp.it_interval.tv_sec = wakeUp.it_value.tv_sec = ns / 1000000000LL;
-    wakeUp.it_interval.tv_nsec = wakeUp.it_value.tv_nsec = ns % 1000000000LL;
-  }
+  wakeUp.it_value.tv_sec = ns / 1000000000LL;
+  wakeUp.it_value.tv_nsec = ns % 1000000000LL;
+  wakeUp.it_interval.tv_sec = intervalNs / 1000000000LL;
+  wakeUp.it_interval.tv_nsec = intervalNs % 1000000000LL;
   return timerfd_settime(capture->timer, 0, &wakeUp, NULL);
+}
+
+/* Once per period while playing. */
+static int armPeriodTimer(Capture *capture) {
+  const long long ns = (long long)capture->io.period_size * 1000000000LL / capture->io.rate;
+  return armTimer(capture, ns, ns);
 }
 
 static int captureStart(snd_pcm_ioplug_t *io) {
@@ -73,24 +78,21 @@ static int captureStart(snd_pcm_ioplug_t *io) {
   clock_gettime(CLOCK_MONOTONIC, &capture->started);
   capture->running = 1;
   capture->reported = 0;
-  return armTimer(capture, 1);
+  return armPeriodTimer(capture);
 }
 
 static int captureStop(snd_pcm_ioplug_t *io) {
   Capture *capture = io->private_data;
   capture->running = 0;
-  return armTimer(capture, 0);
+  return armTimer(capture, 0, 0);
 }
 
 static int capturePrepare(snd_pcm_ioplug_t *io) {
   Capture *capture = io->private_data;
   capture->running = 0;
   capture->reported = 0;
-  /* Before the start, poll() must see room at once: a short one-shot wake-up. */
-  struct itimerspec wakeUp;
-  memset(&wakeUp, 0, sizeof wakeUp);
-  wakeUp.it_value.tv_nsec = 1000000;
-  return timerfd_settime(capture->timer, 0, &wakeUp, NULL);
+  /* Before the start, poll() must see room at once: a one-shot wake-up after 1 ms. */
+  return armTimer(capture, 1000000, 0);
 }
 
 static int capturePollRevents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned int nfds, unsigned short *revents) {
@@ -102,15 +104,18 @@ static int capturePollRevents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned
   }
   const snd_pcm_uframes_t queued = io->appl_ptr - playedFrames(capture);
   *revents = queued < io->buffer_size ? POLLOUT : 0;
-  if (!capture->running && *revents == 0) armTimer(capture, 1);
+  if (!capture->running && *revents == 0) armPeriodTimer(capture);
   return 0;
 }
 
-static int captureClose(snd_pcm_ioplug_t *io) {
-  Capture *capture = io->private_data;
-  fclose(capture->out);
-  close(capture->timer);
+static void freeCapture(Capture *capture) {
+  if (capture->out) fclose(capture->out);
+  if (capture->timer >= 0) close(capture->timer);
   free(capture);
+}
+
+static int captureClose(snd_pcm_ioplug_t *io) {
+  freeCapture(io->private_data);
   return 0;
 }
 
@@ -131,11 +136,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(capture) {
   snd_config_for_each(i, next, conf) {
     snd_config_t *entry = snd_config_iterator_entry(i);
     const char *id;
-    if (snd_config_get_id(entry, &id) < 0) continue;
-    if (strcmp(id, "comment") == 0 || strcmp(id, "type") == 0 || strcmp(id, "hint") == 0) continue;
-    if (strcmp(id, "file") == 0 && snd_config_get_string(entry, &path) == 0) continue;
-    SNDERR("capture: unknown field %s", id);
-    return -EINVAL;
+    if (snd_config_get_id(entry, &id) == 0 && strcmp(id, "file") == 0) snd_config_get_string(entry, &path);
   }
   if (path == NULL || stream != SND_PCM_STREAM_PLAYBACK) return -EINVAL;
 
@@ -144,9 +145,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(capture) {
   capture->out = fopen(path, "ab");
   capture->timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (capture->out == NULL || capture->timer < 0) {
-    if (capture->out) fclose(capture->out);
-    if (capture->timer >= 0) close(capture->timer);
-    free(capture);
+    freeCapture(capture);
     return -EIO;
   }
   capture->io.version = SND_PCM_IOPLUG_VERSION;
@@ -158,9 +157,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(capture) {
   capture->io.mmap_rw = 0;  /* read/write access only: every frame passes through transfer */
   int err = snd_pcm_ioplug_create(&capture->io, name, stream, mode);
   if (err < 0) {
-    fclose(capture->out);
-    close(capture->timer);
-    free(capture);
+    freeCapture(capture);
     return err;
   }
   static const unsigned int accesses[] = {SND_PCM_ACCESS_RW_INTERLEAVED};

@@ -2,34 +2,19 @@
 // a WM_DELETE_WINDOW client message (xdotool's windowclose destroys the window instead).
 #include <X11/Xlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: le-wm-close WINDOW-ID\n");
-    return 2;
-  }
-  char* end = nullptr;
-  const unsigned long window = std::strtoul(argv[1], &end, 0);
-  if (end == argv[1] || *end != '\0' || window == 0) {
-    std::fprintf(stderr, "le-wm-close: not a window id: %s\n", argv[1]);
-    return 2;
-  }
   Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "le-wm-close: cannot open the display\n");
-    return 1;
-  }
+  if (argc != 2 || display == nullptr) return 2;
   XEvent event{};
   event.xclient.type = ClientMessage;
-  event.xclient.window = window;
+  event.xclient.window = std::strtoul(argv[1], nullptr, 0);
   event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
   event.xclient.format = 32;
   event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
   event.xclient.data.l[1] = CurrentTime;
-  const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
-  XSync(display, False);
+  const Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
   XCloseDisplay(display);
   return sent != 0 ? 0 : 1;
 }
