@@ -51,6 +51,31 @@ std::int32_t nextTick(std::int32_t tick) {
   return tick < INT32_MAX ? tick + 1 : tick;
 }
 
+// roundToInt(8363 x 2^(units / 768)), the frequency in Hz of a linear-table period, before
+// the clamp. The pow is costly beside the rest of a tick and a voice asks for the same few
+// units tick after tick (a held note, a vibrato's cycle), so each result of the units near
+// the notes' range is kept once worked out: the same call on the same argument, the same
+// bits. Filled by the thread that plays, the only one that runs the player.
+constexpr std::int64_t MEMO_LOWEST_UNITS = -8192;
+// -8192..8191: every note's period with its finetune gives about -3100..4600, and vibratos and
+// slides seldom go far beyond; the units outside are worked out each time.
+constexpr std::int64_t MEMO_UNITS = 16384;
+std::int32_t linearFrequencyMemo[MEMO_UNITS];
+bool linearFrequencyMemoValid[MEMO_UNITS];
+
+std::int32_t linearFrequency(std::int64_t units) {
+  const auto work = [units] {
+    return roundToInt(LINEAR_BASE_FREQUENCY * std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
+  };
+  const std::int64_t index = units - MEMO_LOWEST_UNITS;
+  if (index < 0 || index >= MEMO_UNITS) return work();
+  if (!linearFrequencyMemoValid[index]) {
+    linearFrequencyMemo[index] = work();
+    linearFrequencyMemoValid[index] = true;
+  }
+  return linearFrequencyMemo[index];
+}
+
 std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
   switch (type) {
     case 0:
@@ -231,8 +256,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
       // Linear table: 768 units per octave above C-4; a positive periodDelta raises the pitch.
       const std::int64_t units = LINEAR_BASE_PERIOD - static_cast<std::int64_t>(channel.period) +
                                  channel.periodDelta;
-      frequency = roundToInt(LINEAR_BASE_FREQUENCY *
-                             std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
+      frequency = linearFrequency(units);
     } else {
       // Amiga table: a period divides the clock, truncating (1712 gives 8362 Hz).
       frequency = AMIGA_FREQUENCY_DIVIDEND / periodSum;
