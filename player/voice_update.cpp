@@ -76,11 +76,23 @@ std::int32_t linearFrequency(std::int64_t units) {
   return linearFrequencyMemo[index];
 }
 
+std::int32_t autoVibratoSine(std::int32_t phase) {
+  return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) * 64.0);
+}
+
+// The sine of the 256 phases, worked out once at start-up by the same expression.
+struct AutoVibratoSineTable {
+  std::int32_t wave[256];
+  AutoVibratoSineTable() {
+    for (std::int32_t phase = 0; phase < 256; ++phase) wave[phase] = autoVibratoSine(phase);
+  }
+};
+const AutoVibratoSineTable autoVibratoSineTable;
+
 std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
   switch (type) {
     case 0:
-      return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) *
-                        64.0);
+      return phase >= 0 && phase < 256 ? autoVibratoSineTable.wave[phase] : autoVibratoSine(phase);
     case 1:
       return phase < 128 ? 64 : -64;
     case 2:  // ramp down: 0 at phase 0 to -64 at 127, +64 at 128 down to 0 at 255
