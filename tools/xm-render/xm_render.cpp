@@ -53,9 +53,23 @@ enum class ReadResult { Ok, CannotRead, TooLarge };
 ReadResult readFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return ReadResult::CannotRead;
+  ReadResult result = ReadResult::Ok;
+  // A regular file tells its size: one allocation of it and one read straight into it, with
+  // no growing vector and no copy through the chunk. Whatever else comes (a device, a file
+  // that grew meanwhile) is read in chunks after it.
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (std::fseek(file, 0, SEEK_SET) != 0) size = -1;
+  if (size > static_cast<long>(MAX_MODULE_BYTES)) {
+    std::fclose(file);
+    return ReadResult::TooLarge;
+  }
+  if (size > 0) {
+    bytes.resize(static_cast<std::size_t>(size));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+  }
   std::uint8_t chunk[65536];
   std::size_t got = 0;
-  ReadResult result = ReadResult::Ok;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     if (bytes.size() + got > MAX_MODULE_BYTES) {
       result = ReadResult::TooLarge;
