@@ -2,7 +2,9 @@
 // Pairs with bench_modules.h.
 #include "bench/bench_modules.h"
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "player/module.h"
 #include "tools/xmwriter/xm_writer.h"
@@ -143,6 +145,52 @@ std::vector<BenchModule> defaultBenchModules() {
                                                             builtinModuleImage.byteCount)});
   for (int channels : {4, 8, 16, 20, 32}) {
     modules.push_back({"busy-" + std::to_string(channels) + "ch", busyModuleBytes(channels)});
+  }
+  return modules;
+}
+
+// None of these was written for this program. Channels, frequency table and samples as the
+// files' headers give them.
+const RealModule REAL_MODULES[] = {
+    // 10 channels, Amiga table, 12 8-bit samples, 2 ping-pong
+    {"/usr/share/games/heroes/mod/heroes02.xm", "heroes-sound-tracks", "GPL-2+"},
+    // 10 channels, linear, tempo 2, one 16-bit sample among 17
+    {"/usr/share/games/heroes/mod/heroes08.xm", "heroes-sound-tracks", "GPL-2+"},
+    // 8 channels, Amiga table, tempo 8 (an XM despite its extension)
+    {"/usr/share/games/powermanga/sounds/music_menu.zik", "powermanga-data", "GPL-3+"},
+    // 18 channels, linear, 11 8-bit samples, 5 ping-pong
+    {"/usr/share/games/powermanga/sounds/music_congratulations.zik", "powermanga-data", "GPL-3+"},
+    // 24 channels, linear, tempo 2, 117 samples (6 of 16 bits), 21 ping-pong
+    {"/usr/share/games/rafkill/music/song3.xm", "rafkill-data", "LGPL-2"},
+    // 28 channels, linear, 33 samples (15 of 16 bits), 7 ping-pong
+    {"/usr/share/games/rafkill/music/song5.xm", "rafkill-data", "LGPL-2"},
+    // 32 channels, linear, 45 samples (2 of 16 bits), 9 ping-pong
+    {"/usr/share/games/rafkill/music/song2.xm", "rafkill-data", "LGPL-2"},
+};
+const std::size_t REAL_MODULE_COUNT = sizeof REAL_MODULES / sizeof REAL_MODULES[0];
+
+std::vector<BenchModule> realBenchModules(std::vector<std::string>& missing) {
+  std::vector<BenchModule> modules;
+  for (std::size_t i = 0; i < REAL_MODULE_COUNT; ++i) {
+    const std::string path = REAL_MODULES[i].path;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+      missing.push_back(path);
+      continue;
+    }
+    BenchModule module{path.substr(path.rfind('/') + 1), {}};
+    std::uint8_t chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+      module.bytes.insert(module.bytes.end(), chunk, chunk + got);
+    }
+    const bool read = std::ferror(file) == 0;
+    std::fclose(file);
+    if (read) {
+      modules.push_back(std::move(module));
+    } else {
+      missing.push_back(path);
+    }
   }
   return modules;
 }

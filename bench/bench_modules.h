@@ -1,7 +1,9 @@
-// The modules that the benchmarks and the exactness test render: the built-in theme and
-// busy modules of 4 to 32 channels made with the XM writer. Pairs with tools/xmwriter.
+// The modules that the benchmarks and the exactness test render: the built-in theme, busy
+// modules of 4 to 32 channels made with the XM writer, and real music from free games that
+// Debian packages (installed by scripts/setup.sh). Pairs with tools/xmwriter.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,5 +21,22 @@ struct BenchModule {
 // cuts, key-offs and two tempo changes. The same channelCount always gives the same bytes.
 std::vector<std::uint8_t> busyModuleBytes(int channelCount);
 
-// The default set: the theme, then busy modules of 4, 8, 16, 20 and 32 channels.
+// The theme, then busy modules of 4, 8, 16, 20 and 32 channels.
 std::vector<BenchModule> defaultBenchModules();
+
+// One real module: where its package installs it, the package, and the licence that the
+// package's copyright file gives for it.
+struct RealModule {
+  const char* path;
+  const char* package;
+  const char* licence;
+};
+
+// The real modules, 8 to 32 channels: linear and Amiga frequency tables, 8- and 16-bit
+// samples, many short samples, forward and ping-pong loops.
+extern const RealModule REAL_MODULES[];
+extern const std::size_t REAL_MODULE_COUNT;
+
+// The real modules read from their installed paths, named by file name (e.g. "song2.xm").
+// The path of each file that cannot be read goes to missing, and the module is left out.
+std::vector<BenchModule> realBenchModules(std::vector<std::string>& missing);

@@ -1,7 +1,8 @@
 // player-bench: renders the same modules with our player (the program's own load, reset and
 // block fill) and with libxmp and libopenmpt as black-box peers, at 44100 Hz, 16-bit stereo,
 // linear interpolation, song looped; then the priming of the ring and the playback thread's
-// CPU share on the silent device. Pairs with bench_modules.h (the default modules).
+// CPU share on the silent device; with --xm-render, that tool too as a whole process beside
+// the in-process render. Pairs with bench_modules.h (the default modules).
 //
 // Index
 //   [SECTION] Clocks and options
@@ -16,6 +17,9 @@
 // so the figures move less than wall-clock ones. Loading and resetting are outside the timed
 // part, as is an untimed warm-up render before the runs.
 
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -64,6 +69,8 @@ struct Options {
   std::vector<BenchModule> modules;
   std::string firstModulePath;  // empty for the default set, whose first module is the theme
   std::string primeOnce;        // "ours", "libxmp" or "libopenmpt": one priming, then exit
+  std::string xmRender;         // the xm-render program to time as a process; empty: none
+  double processSeconds = 300.0;  // audio per xm-render run
 };
 
 // How a fresh process of this program is told to prime once, and which module to take.
@@ -71,18 +78,23 @@ constexpr const char* PRIME_ONCE = "--prime-once";
 constexpr const char* BUILTIN_THEME = "--builtin-theme";
 
 const char* const HELP =
-    "Usage: player-bench [--seconds S] [--runs N] [--thread-seconds S] [FILE.xm ...]\n"
+    "Usage: player-bench [--seconds S] [--runs N] [--thread-seconds S] [--xm-render PATH]\n"
+    "                    [--process-seconds S] [FILE.xm ...]\n"
     "\n"
     "Renders each module with Level Editor's player, libxmp and libopenmpt (44100 Hz, 16-bit\n"
     "stereo, linear interpolation, song looped) and prints x-realtime for each and the ratios,\n"
-    "all from the same run. Without files: the built-in theme and busy modules of 4, 8, 16, 20\n"
-    "and 32 channels. Then the priming of the ring for the first module (in this process, and\n"
-    "as the first start of fresh processes), and the playback thread's CPU share while it\n"
-    "plays on the silent device.\n"
+    "all from the same run. Without files: the built-in theme, busy modules of 4, 8, 16, 20\n"
+    "and 32 channels and the real modules that scripts/setup.sh installs. Then the priming of\n"
+    "the ring for the first module (in this process, and as the first start of fresh\n"
+    "processes), and the playback thread's CPU share while it plays on the silent device.\n"
     "\n"
     "  --seconds S          audio per timed run (default 60)\n"
     "  --runs N             timed runs per player and module, best counts (default 5)\n"
     "  --thread-seconds S   play time for the thread's CPU share (default 10; 0 skips it)\n"
+    "  --xm-render PATH     also run this xm-render on each module, as a whole process writing\n"
+    "                       a WAV file, best of the same runs; its CPU time (user and system)\n"
+    "                       beside ours in this process\n"
+    "  --process-seconds S  audio per xm-render run (default 300)\n"
     "\n"
     "A module that a player cannot play shows 0 in its column and gives exit code 1; a wrong\n"
     "command line gives exit code 2.\n";
@@ -125,6 +137,11 @@ int parseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--thread-seconds") {
       if (!number(value, 0.0)) return usage("--thread-seconds takes 0..3600");
       options.threadSeconds = value;
+    } else if (arg == "--xm-render" && i + 1 < argc) {
+      options.xmRender = argv[++i];
+    } else if (arg == "--process-seconds") {
+      if (!number(value, 0.1)) return usage("--process-seconds takes 0.1..3600");
+      options.processSeconds = value;
     } else if (arg == PRIME_ONCE && i + 2 < argc) {
       // internal: the fresh process of the first-start priming
       options.primeOnce = argv[++i];
@@ -142,7 +159,7 @@ int parseOptions(int argc, char** argv, Options& options) {
       std::fprintf(stderr, "player-bench: unknown option %s\n", arg.c_str());
       return 2;
     } else {
-      BenchModule module{arg, {}};
+      BenchModule module{arg.substr(arg.rfind('/') + 1), {}};
       if (!readFile(argv[i], module.bytes)) {
         std::fprintf(stderr, "player-bench: cannot read %s\n", argv[i]);
         return 1;
@@ -151,7 +168,15 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.modules.push_back(std::move(module));
     }
   }
-  if (options.modules.empty()) options.modules = defaultBenchModules();
+  if (options.modules.empty()) {
+    options.modules = defaultBenchModules();
+    std::vector<std::string> missing;
+    for (BenchModule& module : realBenchModules(missing)) options.modules.push_back(std::move(module));
+    for (const std::string& path : missing) {
+      std::fprintf(stderr, "player-bench: cannot read %s (scripts/setup.sh installs it)\n", path.c_str());
+    }
+    if (!missing.empty()) return 1;
+  }
   return 0;
 }
 
@@ -256,8 +281,10 @@ struct Libopenmpt {
 
 // x-realtime of one run (audio seconds per CPU second), or -1 after a failure, which is
 // reported on stderr. The open is not timed.
+// mustSound: the last ring's worth must hold sound; a long render may have reached the end
+// of a song that stops.
 template <class Renderer>
-double runRealtime(const BenchModule& module, std::uint32_t blocks) {
+double runRealtime(const BenchModule& module, std::uint32_t blocks, bool mustSound = true) {
   Renderer renderer(module);
   if (!renderer.ok()) {
     std::fprintf(stderr, "player-bench: %s cannot play %s\n", Renderer::NAME, module.name.c_str());
@@ -266,7 +293,7 @@ double runRealtime(const BenchModule& module, std::uint32_t blocks) {
   const double start = threadSeconds();
   const bool rendered = renderer.render(blocks);
   const double spent = threadSeconds() - start;
-  if (!rendered || !renderer.sounded()) {
+  if (!rendered || (mustSound && !renderer.sounded())) {
     std::fprintf(stderr, "player-bench: %s %s %s\n", Renderer::NAME,
                  rendered ? "rendered only silence for" : "stopped early in", module.name.c_str());
     return -1.0;
@@ -274,38 +301,171 @@ double runRealtime(const BenchModule& module, std::uint32_t blocks) {
   return static_cast<double>(blocks) * BLOCK_FRAMES / OUTPUT_FRAMES_PER_SECOND / spent;
 }
 
+// xm-render as a user runs it: a fresh process that reads the module file and writes the WAV
+// file. Its whole CPU time, user and system (exec, loading, rendering, the file's writes and
+// exit), from the rusage of the child.
+struct ProcessRender {
+  std::string program;
+  double seconds = 0.0;
+  std::string modulePath;  // a temporary copy of the module
+  std::string wavPath;     // the temporary output
+
+  static std::string temporaryFile(const char* suffix, const std::vector<std::uint8_t>* bytes) {
+    const char* directory = std::getenv("TMPDIR");
+    std::string path = std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") +
+                       "/player-bench-XXXXXX" + suffix;
+    const int fd = mkstemps(path.data(), static_cast<int>(std::strlen(suffix)));
+    if (fd < 0) return {};
+    bool written = true;
+    for (std::size_t done = 0; bytes != nullptr && written && done < bytes->size();) {
+      const ssize_t n = write(fd, bytes->data() + done, bytes->size() - done);
+      written = n > 0;
+      done += written ? static_cast<std::size_t>(n) : 0;
+    }
+    close(fd);
+    if (!written) {
+      std::remove(path.c_str());
+      return {};
+    }
+    return path;
+  }
+
+  ProcessRender(const Options& options, const BenchModule& module)
+      : program(options.xmRender), seconds(options.processSeconds) {
+    if (program.empty()) return;
+    modulePath = temporaryFile(".xm", &module.bytes);
+    wavPath = temporaryFile(".wav", nullptr);
+  }
+  ~ProcessRender() {
+    if (!modulePath.empty()) std::remove(modulePath.c_str());
+    if (!wavPath.empty()) std::remove(wavPath.c_str());
+  }
+  bool wanted() const { return !program.empty(); }
+
+  // x-realtime of one run of the process (audio seconds per CPU second), or -1 when it
+  // could not start or failed. The WAV file is new for each run, as a first render makes it:
+  // the release of the last run's pages is not the render's.
+  double run() const {
+    if (modulePath.empty() || wavPath.empty()) return -1.0;
+    std::remove(wavPath.c_str());
+    const std::string secondsText = std::to_string(seconds);
+    const char* const argv[] = {program.c_str(), "--seconds", secondsText.c_str(),
+                                modulePath.c_str(), wavPath.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, const_cast<char* const*>(argv),
+                    environ) != 0) {
+      return -1.0;
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      return -1.0;
+    }
+    const auto toSeconds = [](const timeval& t) {
+      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return seconds / (toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime));
+  }
+};
+
+// What the file alone costs any process: CPU seconds (user and system) of writing a new WAV
+// file of seconds of audio in writes of one ring, as xm-render does, best of runs.
+double bestFileWriteSeconds(double seconds, int runs) {
+  const std::string path = ProcessRender::temporaryFile(".wav", nullptr);
+  if (path.empty()) return -1.0;
+  const std::vector<std::uint8_t> ring(RING_BYTES, 0x55);
+  const std::uint64_t total = 44 + static_cast<std::uint64_t>(seconds * OUTPUT_FRAMES_PER_SECOND + 0.5) * FRAME_BYTES;
+  double best = 1e30;
+  for (int run = 0; run < runs; ++run) {
+    std::remove(path.c_str());
+    const double start = threadSeconds();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return -1.0;
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    bool written = std::fwrite(ring.data(), 1, 44, file) == 44;
+    for (std::uint64_t done = 44; written && done < total;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(RING_BYTES, total - done));
+      written = std::fwrite(ring.data(), 1, n, file) == n;
+      done += n;
+    }
+    written = std::fclose(file) == 0 && written;
+    if (!written) return -1.0;
+    best = std::min(best, threadSeconds() - start);
+  }
+  std::remove(path.c_str());
+  return best;
+}
+
 // The three players take turns run by run, so that a burst of load elsewhere on the machine
 // falls on all of them alike; each keeps its best run. Run 0 is an untimed warm-up of 500
-// blocks (10 s). A player that fails once shows 0. False when any player failed.
+// blocks (10 s). A player that fails once shows 0. False when any player failed. With
+// --xm-render, ours renders the process's length in this process too, and then the process
+// runs, both from run 1 on.
 bool printThroughput(const Options& options) {
   bool allPlayed = true;
+  const bool processes = !options.xmRender.empty();
   std::printf("Throughput: %.1f s of audio per run, best of %d runs, x-realtime (audio s / CPU s)\n",
               options.seconds, options.runs);
-  std::printf("%-24s %10s %10s %10s %13s %17s\n", "module", "ours", "libxmp", "libopenmpt",
+  double fileSeconds = 0.0;
+  if (processes) {
+    fileSeconds = bestFileWriteSeconds(options.processSeconds, options.runs);
+    std::printf("%.0f s: ours in this process and xm-render as a whole process (user and system CPU\n"
+                "time), each %.0f s of audio, the process writing a new WAV file. 'cost': the\n"
+                "process's CPU time over ours, less 1; 'less file': the same after taking off\n"
+                "%.1f ms, the CPU time of writing that file alone in the same writes\n",
+                options.processSeconds, options.processSeconds, fileSeconds * 1e3);
+  }
+  std::printf("%-26s %8s %8s %10s %11s %15s", "module", "ours", "libxmp", "libopenmpt",
               "ours/libxmp", "ours/libopenmpt");
-  const std::uint32_t blocks = static_cast<std::uint32_t>(
-      options.seconds * OUTPUT_FRAMES_PER_SECOND / BLOCK_FRAMES + 0.999999);
+  if (processes) {
+    std::printf(" %8s %9s %7s %9s", ("ours " + std::to_string(static_cast<int>(options.processSeconds)) + "s").c_str(),
+                "xm-render", "cost", "less file");
+  }
+  std::printf("\n");
+  const auto blocksFor = [](double seconds) {
+    return static_cast<std::uint32_t>(seconds * OUTPUT_FRAMES_PER_SECOND / BLOCK_FRAMES + 0.999999);
+  };
+  const std::uint32_t blocks = blocksFor(options.seconds);
+  // 0..2 the three players, 3 ours for the process's length, 4 the process
+  constexpr int COLUMNS = 5;
   for (const BenchModule& module : options.modules) {
-    double best[3] = {0.0, 0.0, 0.0};
-    bool failed[3] = {false, false, false};
+    const ProcessRender process(options, module);
+    double best[COLUMNS] = {};
+    bool failed[COLUMNS] = {false, false, false, !processes, !processes};
     for (int run = 0; run <= options.runs; ++run) {
       const std::uint32_t runBlocks = run == 0 ? std::min<std::uint32_t>(blocks, 500) : blocks;
-      const double got[3] = {
+      const bool timedProcess = run > 0 && processes;
+      const double got[COLUMNS] = {
           failed[0] ? -1.0 : runRealtime<Ours>(module, runBlocks),
           failed[1] ? -1.0 : runRealtime<Libxmp>(module, runBlocks),
-          failed[2] ? -1.0 : runRealtime<Libopenmpt>(module, runBlocks)};
-      for (int p = 0; p < 3; ++p) {
-        if (got[p] < 0.0) failed[p] = true;
+          failed[2] ? -1.0 : runRealtime<Libopenmpt>(module, runBlocks),
+          failed[3] || !timedProcess ? 0.0 : runRealtime<Ours>(module, blocksFor(options.processSeconds), false),
+          failed[4] || !timedProcess ? 0.0 : process.run()};
+      for (int p = 0; p < COLUMNS; ++p) {
+        if (got[p] < 0.0) {
+          if (p == 4 && !failed[4]) {
+            std::fprintf(stderr, "player-bench: %s failed on %s\n", options.xmRender.c_str(),
+                         module.name.c_str());
+          }
+          failed[p] = true;
+        }
         if (run > 0 && !failed[p]) best[p] = std::max(best[p], got[p]);
       }
     }
-    for (int p = 0; p < 3; ++p) {
+    for (int p = 0; p < COLUMNS; ++p) {
       if (failed[p]) best[p] = 0.0;
-      allPlayed = allPlayed && !failed[p];
+      allPlayed = allPlayed && (!failed[p] || (p >= 3 && !processes));
     }
-    std::printf("%-24s %10.0f %10.0f %10.0f %13.2f %17.2f\n", module.name.c_str(), best[0],
-                best[1], best[2], best[1] > 0 ? best[0] / best[1] : 0.0,
-                best[2] > 0 ? best[0] / best[2] : 0.0);
+    std::printf("%-26s %8.0f %8.0f %10.0f %11.2f %15.2f", module.name.c_str(), best[0], best[1],
+                best[2], best[1] > 0 ? best[0] / best[1] : 0.0, best[2] > 0 ? best[0] / best[2] : 0.0);
+    if (processes && best[3] > 0 && best[4] > 0) {
+      const double oursSeconds = options.processSeconds / best[3];
+      const double processSeconds = options.processSeconds / best[4];
+      std::printf(" %8.0f %9.0f %6.1f%% %8.1f%%", best[3], best[4],
+                  100.0 * (processSeconds / oursSeconds - 1.0),
+                  100.0 * ((processSeconds - fileSeconds) / oursSeconds - 1.0));
+    }
+    std::printf("\n");
     std::fflush(stdout);
   }
   return allPlayed;

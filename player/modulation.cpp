@@ -14,8 +14,22 @@ constexpr double HALF_RADIANS_PER_PHASE = 0.049087375;
 
 // Waveform magnitude 0..255 (the sine reaches 256 at its peaks) for a phase of -32..31.
 // The sign is applied by the caller from the phase.
-std::int32_t sineWave(std::int32_t phase) {
+std::int32_t workSineWave(std::int32_t phase) {
   return roundToInt(std::fabs(std::sin(2.0 * phase * HALF_RADIANS_PER_PHASE)) * 256.0);
+}
+
+// The 64 magnitudes, worked out once at start-up by the same expression: a vibrato or a
+// tremolo asks for one on every tick of every channel that runs it.
+struct SineTable {
+  std::int32_t magnitude[64];
+  SineTable() {
+    for (std::int32_t phase = -32; phase < 32; ++phase) magnitude[phase + 32] = workSineWave(phase);
+  }
+};
+const SineTable sineTable;
+
+std::int32_t sineWave(std::int32_t phase) {
+  return phase >= -32 && phase < 32 ? sineTable.magnitude[phase + 32] : workSineWave(phase);
 }
 
 std::int32_t rampWave(std::int32_t phase) {

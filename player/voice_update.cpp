@@ -51,11 +51,48 @@ std::int32_t nextTick(std::int32_t tick) {
   return tick < INT32_MAX ? tick + 1 : tick;
 }
 
+// roundToInt(8363 x 2^(units / 768)), the frequency in Hz of a linear-table period, before
+// the clamp. The pow is costly beside the rest of a tick and a voice asks for the same few
+// units tick after tick (a held note, a vibrato's cycle), so each result of the units near
+// the notes' range is kept once worked out: the same call on the same argument, the same
+// bits. Filled by the thread that plays, the only one that runs the player.
+constexpr std::int64_t MEMO_LOWEST_UNITS = -8192;
+// -8192..8191: every note's period with its finetune gives about -3100..4600, and vibratos and
+// slides seldom go far beyond; the units outside are worked out each time.
+constexpr std::int64_t MEMO_UNITS = 16384;
+std::int32_t linearFrequencyMemo[MEMO_UNITS];
+bool linearFrequencyMemoValid[MEMO_UNITS];
+
+std::int32_t linearFrequency(std::int64_t units) {
+  const auto work = [units] {
+    return roundToInt(LINEAR_BASE_FREQUENCY * std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
+  };
+  const std::int64_t index = units - MEMO_LOWEST_UNITS;
+  if (index < 0 || index >= MEMO_UNITS) return work();
+  if (!linearFrequencyMemoValid[index]) {
+    linearFrequencyMemo[index] = work();
+    linearFrequencyMemoValid[index] = true;
+  }
+  return linearFrequencyMemo[index];
+}
+
+std::int32_t autoVibratoSine(std::int32_t phase) {
+  return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) * 64.0);
+}
+
+// The sine of the 256 phases, worked out once at start-up by the same expression.
+struct AutoVibratoSineTable {
+  std::int32_t wave[256];
+  AutoVibratoSineTable() {
+    for (std::int32_t phase = 0; phase < 256; ++phase) wave[phase] = autoVibratoSine(phase);
+  }
+};
+const AutoVibratoSineTable autoVibratoSineTable;
+
 std::int32_t autoVibratoWave(std::uint8_t type, std::int32_t phase) {
   switch (type) {
     case 0:
-      return roundToInt(std::sin(static_cast<double>(phase) * AUTO_VIBRATO_RADIANS_PER_STEP) *
-                        64.0);
+      return phase >= 0 && phase < 256 ? autoVibratoSineTable.wave[phase] : autoVibratoSine(phase);
     case 1:
       return phase < 128 ? 64 : -64;
     case 2:  // ramp down: 0 at phase 0 to -64 at 127, +64 at 128 down to 0 at 255
@@ -231,8 +268,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
       // Linear table: 768 units per octave above C-4; a positive periodDelta raises the pitch.
       const std::int64_t units = LINEAR_BASE_PERIOD - static_cast<std::int64_t>(channel.period) +
                                  channel.periodDelta;
-      frequency = roundToInt(LINEAR_BASE_FREQUENCY *
-                             std::pow(2.0, static_cast<double>(units) * OCTAVES_PER_PERIOD_UNIT));
+      frequency = linearFrequency(units);
     } else {
       // Amiga table: a period divides the clock, truncating (1712 gives 8362 Hz).
       frequency = AMIGA_FREQUENCY_DIVIDEND / periodSum;

@@ -12,6 +12,9 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   clang libclang-rt-14-dev
   libxmp-dev libopenmpt-dev
+  # Real XM music for the benchmark from three free games, Heroes, Powermanga and Rafkill
+  # (bench/bench_modules.cpp lists the files and their licences).
+  heroes-sound-tracks powermanga-data rafkill-data
 )
 
 missing=()

@@ -31,10 +31,13 @@ const char* const HELP =
     "                default 30. The song loops, so any length can be rendered.\n"
     "  --help        this text.\n"
     "\n"
-    "Prints the module's shape (channels, patterns, instruments, orders, tempo) and what was\n"
-    "rendered (seconds and frames). A module the loader refuses gives its reason on stderr\n"
-    "and exit code 1, as does a file that cannot be read or written; a wrong command line\n"
-    "gives exit code 2.\n";
+    "Examples:\n"
+    "  xm-render theme.wav                       the built-in theme, 30 s\n"
+    "  xm-render --seconds 300 song.xm song.wav  five minutes of song.xm\n"
+    "\n"
+    "Prints nothing when it succeeds (exit code 0). A module the loader refuses gives its\n"
+    "reason on stderr and exit code 1, as does a file that cannot be read or written (a\n"
+    "partly written OUT.wav is removed); a wrong command line gives exit code 2.\n";
 
 int usageError(const char* what) {
   std::fprintf(stderr, "xm-render: %s\n(xm-render --help tells how to use it)\n", what);
@@ -50,9 +53,23 @@ enum class ReadResult { Ok, CannotRead, TooLarge };
 ReadResult readFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return ReadResult::CannotRead;
+  ReadResult result = ReadResult::Ok;
+  // A regular file tells its size: one allocation of it and one read straight into it, with
+  // no growing vector and no copy through the chunk. Whatever else comes (a device, a file
+  // that grew meanwhile) is read in chunks after it.
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (std::fseek(file, 0, SEEK_SET) != 0) size = -1;
+  if (size > static_cast<long>(MAX_MODULE_BYTES)) {
+    std::fclose(file);
+    return ReadResult::TooLarge;
+  }
+  if (size > 0) {
+    bytes.resize(static_cast<std::size_t>(size));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+  }
   std::uint8_t chunk[65536];
   std::size_t got = 0;
-  ReadResult result = ReadResult::Ok;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     if (bytes.size() + got > MAX_MODULE_BYTES) {
       result = ReadResult::TooLarge;
@@ -84,13 +101,20 @@ void wavHeader(std::uint8_t header[44], std::uint32_t dataBytes) {
 }
 
 // Fills blocks until frameCount frames are written; false when the file refuses a write.
+// The ring is the output buffer: its blocks are filled in order and each run of them, up to
+// the whole ring (2 s of audio, 353600 bytes), goes to the file in one unbuffered write,
+// straight from the ring. The last run is cut to the frames still wanted.
 bool renderFrames(std::FILE* out, std::uint64_t frameCount) {
   std::uint64_t framesLeft = frameCount;
   while (framesLeft > 0) {
-    const std::uint32_t block = static_cast<std::uint32_t>(writeBlock);
-    fillBlock();
-    const std::uint32_t frames = framesLeft < BLOCK_FRAMES ? static_cast<std::uint32_t>(framesLeft) : BLOCK_FRAMES;
-    if (std::fwrite(waveRing + block * BLOCK_BYTES, FRAME_BYTES, frames, out) != frames) return false;
+    const std::uint32_t firstBlock = static_cast<std::uint32_t>(writeBlock);
+    std::uint64_t framesFilled = 0;
+    do {
+      fillBlock();
+      framesFilled += BLOCK_FRAMES;
+    } while (writeBlock != 0 && framesFilled < framesLeft);
+    const std::size_t frames = static_cast<std::size_t>(framesFilled < framesLeft ? framesFilled : framesLeft);
+    if (std::fwrite(waveRing + firstBlock * BLOCK_BYTES, FRAME_BYTES, frames, out) != frames) return false;
     framesLeft -= frames;
   }
   return true;
@@ -146,10 +170,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   resetPlayer();
-  std::printf("%s: %u channels, %u patterns, %u instruments, %u orders (restart at %u), "
-              "tempo %u, %u BPM, %s frequencies\n",
-              moduleName, song.channelCount, song.patternCount, song.instrumentCount, song.songLength,
-              song.restartPosition, song.defaultTempo, song.defaultBpm, (song.flags & 1) != 0 ? "linear" : "Amiga");
 
   int status = 0;
   const std::uint64_t frameCount = static_cast<std::uint64_t>(std::llround(seconds * PLAYBACK_FORMAT.samplesPerSec));
@@ -161,6 +181,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "xm-render: cannot write %s: %s\n", outputPath, std::strerror(errno));
     status = 1;
   } else {
+    // No stdio buffer: every write below is already one large block.
+    std::setvbuf(out, nullptr, _IONBF, 0);
     std::uint8_t header[44];
     wavHeader(header, static_cast<std::uint32_t>(frameCount * FRAME_BYTES));
     const bool written = std::fwrite(header, 1, sizeof header, out) == sizeof header && renderFrames(out, frameCount);
@@ -168,10 +190,6 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "xm-render: cannot write %s\n", outputPath);
       std::remove(outputPath);
       status = 1;
-    } else {
-      std::printf("rendered %.3f s: %llu frames, 16-bit stereo 44100 Hz, to %s\n",
-                  static_cast<double>(frameCount) / PLAYBACK_FORMAT.samplesPerSec,
-                  static_cast<unsigned long long>(frameCount), outputPath);
     }
   }
   releaseMixBuffer();
