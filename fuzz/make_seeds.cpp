@@ -102,25 +102,18 @@ XmModule richModule() {
 // Ways to break the rich module that the loader must accept and the player must play safely:
 // each is a change to richModule(), and its name is the seed's file name without .xm.
 const std::pair<const char*, void (*)(XmModule&)> HOSTILE_MODULES[] = {
-    // Envelopes whose indexes and points make no sense.
-    {"envelope-indexes-out-of-range",
+    // Envelopes whose indexes and points make no sense: the volume envelope's past its points,
+    // the panning envelope's loop running backward.
+    {"envelope-indexes-wrong",
      [](XmModule& m) {
        XmEnvelope& e = m.instruments[0].volumeEnvelope;
        e.sustainPoint = 200;
        e.loopStartPoint = 20;
        e.loopEndPoint = 30;
        XmEnvelope& p = m.instruments[0].panningEnvelope;
-       p.flags = 7;
-       p.sustainPoint = 2;
-       p.loopStartPoint = 255;
+       p.flags = 5;
+       p.loopStartPoint = 2;
        p.loopEndPoint = 1;
-     }},
-    {"envelope-loop-backwards",
-     [](XmModule& m) {
-       XmEnvelope& e = m.instruments[0].volumeEnvelope;
-       e.flags = 5;
-       e.loopStartPoint = 3;
-       e.loopEndPoint = 1;
      }},
     {"envelope-points-disordered",
      [](XmModule& m) {
