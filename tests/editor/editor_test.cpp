@@ -179,10 +179,12 @@ const Row platformRows[] = {
     {"1", [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0444)), bytes; }, SAVE_ERROR, {}, asNobody},
     {"1", [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0)), bytes; }, LOAD_ERROR, {}, asNobody},
     // Byte 200 reaches the file when the seek to 332 flushes it; the bytes after it fail in
-    // fclose's flush, in the seek to 404, in an fwrite too long for the stream's buffer.
+    // fclose's flush, in the seek to 404, in an fwrite too long for the stream's buffer, and in
+    // one that the limit cuts part-way (a short count, not 0).
     {"1", file, SAVE_ERROR, {{200, "\0"s}}, fileSizeLimit(300)},
     {"2", file, SAVE_ERROR, {{200, "\x01"s}}, fileSizeLimit(300)},
     {"8", file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}}, fileSizeLimit(400)},
+    {"8", file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}, {404, big(4, 600)}}, fileSizeLimit(1000)},
 };
 #endif
 
