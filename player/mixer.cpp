@@ -1,12 +1,14 @@
 // The 64 voices and mixVoices: each voice is cut into segments at the frame where it meets
 // its loop end (or loop start going backward) and where its gain ramp ends, and each segment
-// is mixed by a branch-free frame loop. Pairs with mixer.h.
+// is mixed by a branch-free frame loop, or first in groups by the loops of mixer_x86.cpp.
+// Pairs with mixer.h.
 //
 // Index
 //   [SECTION] Voices and rounding
 //   [SECTION] Frame loops
-//   [SECTION] Vector frame loops (x86-64: AVX2 with FMA chosen at run time, else SSE2)
+//   [SECTION] The fast loops and the mixer's mode
 //   [SECTION] Segments and end handling
+//   [SECTION] Voices through a call
 
 #include "player/mixer.h"
 
@@ -14,9 +16,10 @@
 #include <cstring>
 #include <limits>
 
+#include "player/mixer_kernels.h"
+
 #if defined(__x86_64__) || defined(_M_X64)
-#include <immintrin.h>
-#define LE_MIXER_X86 1
+#include <emmintrin.h>
 #endif
 
 //-----------------------------------------------------------------------------
@@ -39,7 +42,7 @@ std::int32_t roundToInt(double value) {
   if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
   if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
   if (value != value) return 0;
-#if LE_MIXER_X86
+#if defined(__x86_64__) || defined(_M_X64)
   // cvtsd2si rounds in the current mode, as nearbyint does, without a call into libm; nothing
   // in the program changes it from round-to-nearest-even.
   return _mm_cvtsd_si32(_mm_set_sd(value));
@@ -53,8 +56,6 @@ namespace {
 // The single-precision value nearest to 1/255 (0.003921569): the gains of 0..255 scale to
 // floats through it.
 constexpr float ONE_OVER_255 = 1.0f / 255.0f;
-
-constexpr double TWO_POW_MINUS_31 = 1.0 / 2147483648.0;
 
 // A step of 0 stands in, for the end calculation only, as 256/44100 frame: 24932236 x 2^-32,
 // rounded down. Like every step it is then cut to 24 fraction bits: 97391 x 2^-24.
@@ -70,9 +71,11 @@ void storePosition(Voice& voice, std::uint64_t position) {
   voice.positionFrac = static_cast<std::uint32_t>(position);
 }
 
-std::int32_t positionIntOf(std::uint64_t position) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(position >> 32));
+// The step per output frame, 32.32.
+std::uint64_t stepOf(const Voice& voice) {
+  return (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
 }
+
 
 //-----------------------------------------------------------------------------
 // [SECTION] Frame loops
@@ -159,19 +162,13 @@ std::uint64_t mixRamp(const std::int16_t* data, std::uint64_t position, std::uin
 }
 
 //-----------------------------------------------------------------------------
-// [SECTION] Vector frame loops (x86-64: AVX2 with FMA chosen at run time, else SSE2)
+// [SECTION] The fast loops and the mixer's mode
 //-----------------------------------------------------------------------------
-// The frames of one segment, four at a time, with the same double operations on every
-// output float as the frame loops above and in the same order: a + f x (b - a), times the
-// gain, plus the frame, rounded once to float.
-//
-// The positions have a closed form. Once a frame has cleared the lowest fraction bit and
-// added the advance, that bit is the advance's own lowest bit, and the next frame clears it
-// again; it never carries into the bits the interpolation reads. So frame k reads
-// base + k x stride, where base is the segment's start and stride the advance, both with
-// bit 0 cleared, all modulo 2^64 (backward voices add the two's complement of the step).
 
-// The position that the frame loops reach after frameCount frames (at least 1).
+// The position that the frame loops reach after frameCount frames (at least 1). Frame k of a
+// segment reads (position with bit 0 cleared) + k x (advance with bit 0 cleared): each frame
+// clears the bit that the advance before it set, and it never carries into the bits the
+// interpolation reads.
 std::uint64_t positionAfter(std::uint64_t position, std::uint64_t advance, std::uint64_t frameCount) {
   const std::uint64_t even = ~std::uint64_t{1};
   return (position & even) + frameCount * (advance & even) + (advance & 1);
@@ -190,20 +187,8 @@ std::uint64_t positionAfter(std::uint64_t position, std::uint64_t advance, std::
 // and a float plus such a product is 0 or at least 2^-149 in size. The block fill's cleared
 // block holds neither, so there the look always finds the stretch clean.
 bool holdsNegativeZeroOrNaN(const float* frame, std::uint32_t frameCount) {
-  const std::size_t floatCount = 2 * static_cast<std::size_t>(frameCount);
-  std::size_t i = 0;
   bool found = false;
-#if LE_MIXER_X86
-  const __m128i negativeZero = _mm_set1_epi32(static_cast<int>(0x80000000u));
-  __m128i any = _mm_setzero_si128();
-  for (; i + 4 <= floatCount; i += 4) {
-    const __m128 x = _mm_loadu_ps(frame + i);
-    any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_castps_si128(x), negativeZero));
-    any = _mm_or_si128(any, _mm_castps_si128(_mm_cmpunord_ps(x, x)));
-  }
-  found = _mm_movemask_epi8(any) != 0;
-#endif
-  for (; i < floatCount; ++i) {
+  for (std::size_t i = 0; i < 2 * static_cast<std::size_t>(frameCount); ++i) {
     std::uint32_t bits;
     std::memcpy(&bits, frame + i, sizeof bits);
     found = found || bits == 0x80000000u || (bits & 0x7FFFFFFFu) > 0x7F800000u;
@@ -211,410 +196,69 @@ bool holdsNegativeZeroOrNaN(const float* frame, std::uint32_t frameCount) {
   return found;
 }
 
-// The stretch of the running mixVoices call, and what the look found in it.
+constexpr MixerKernels PORTABLE_KERNELS = {nullptr, nullptr, holdsNegativeZeroOrNaN};
+
+// The kernels of loops: the group loops of this CPU for the fast ones, none for Portable.
+const MixerKernels& kernelsFor(MixerLoops loops) {
+#if LE_MIXER_X86
+  if (loops != MixerLoops::Portable) return x86Kernels(loops == MixerLoops::Fastest);
+#else
+  (void)loops;
+#endif
+  return PORTABLE_KERNELS;
+}
+
+// What useMixerLoops chose. fastLoops: the group loops, and segments of a silent voice
+// walked without mixing; off for the portable loops.
+struct MixerMode {
+  bool fastLoops;
+  const MixerKernels* kernels;
+};
+MixerMode mode = {true, &kernelsFor(MixerLoops::Fastest)};
+
+// One mixVoices call: its stretch of the block, what the look found there (once per call),
+// and the mode it runs in.
 enum class StretchLook { NOT_YET, CLEAN, NOT_CLEAN };
-const float* callOut = nullptr;
-std::uint32_t callFrameCount = 0;
-StretchLook callLook = StretchLook::NOT_YET;
+struct MixCall {
+  const float* out;
+  std::uint32_t frameCount;
+  StretchLook look;
+  MixerMode mode;
 
-bool silentVoicesMayBeWalked() {
-  if (callLook == StretchLook::NOT_YET) {
-    callLook = holdsNegativeZeroOrNaN(callOut, callFrameCount) ? StretchLook::NOT_CLEAN
-                                                              : StretchLook::CLEAN;
+  bool silentVoicesMayBeWalked() {
+    if (look == StretchLook::NOT_YET) {
+      look = mode.kernels->holdsNegativeZeroOrNaN(out, frameCount) ? StretchLook::NOT_CLEAN
+                                                                   : StretchLook::CLEAN;
+    }
+    return look == StretchLook::CLEAN;
   }
-  return callLook == StretchLook::CLEAN;
-}
+};
 
-#if LE_MIXER_X86
-// The ramp gains of the next four frames, grown one frame after another as mixRamp grows
-// them; running holds (left, right) of the next frame.
-__attribute__((target("avx2"))) inline void nextRampGains(__m128d& running, __m128d delta,
-                                                         __m256d& gain01, __m256d& gain23) {
-  const __m128d gain1 = _mm_add_pd(running, delta);
-  const __m128d gain2 = _mm_add_pd(gain1, delta);
-  const __m128d gain3 = _mm_add_pd(gain2, delta);
-  gain01 = _mm256_set_m128d(gain1, running);
-  gain23 = _mm256_set_m128d(gain3, gain2);
-  running = _mm_add_pd(gain3, delta);
-}
-
-// frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
-// Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
-// grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
-// another; gains holds the gains after the last frame on return. The frames need no low
-// clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
-// word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
-// on the AMD EPYC measured. Steps of 2 frames or more take this loop; smaller ones the
-// eight-frame loop below.
+// Mixes the first frames of a segment in groups (see GroupLoop) and returns how many.
 template <bool RAMP>
-__attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
-                                                  std::uint64_t stride, float* frame,
-                                                  std::uint32_t frameCount, double* gains,
-                                                  const double* deltas) {
-  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  const auto pairAt = [data](std::uint64_t at) {
-    std::int32_t word;
-    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
-    return word;
-  };
-  // The interpolation fraction f = (fraction / 2, rounded down) x 2^-31. With bit 0 of the
-  // position clear the halving is exact, so f is the fraction word times 2^-32. The word
-  // becomes a double exactly by standing as the low half of the double 2^52 + word, from
-  // which 2^52 is then taken. No value is carried from group to group but the positions.
-  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  __m256i position = _mm256_setr_epi64x(lane(base), lane(base + stride), lane(base + 2 * stride),
-                                        lane(base + 3 * stride));
-  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
-  const __m256i twoPow52Bits = _mm256_set1_epi64x(0x4330000000000000);
-  const __m256d twoPow52 = _mm256_set1_pd(4503599627370496.0);
-  const __m256d twoPowMinus32 = _mm256_set1_pd(1.0 / 4294967296.0);
-  const __m128i firstOfPair = _mm_set1_epi32(1);                   // int16 pairs (1, 0)
-  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);     // int16 pairs (-1, 1)
-  const std::uint64_t stride2 = 2 * stride;
-  const std::uint64_t stride3 = 3 * stride;
-  const std::uint64_t stride4 = 4 * stride;
-
-  std::uint64_t first = base;
-  for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
-    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(first + stride),
-                                        pairAt(first + stride2), pairAt(first + stride3));
-    first += stride4;
-    const __m256d f = _mm256_mul_pd(
-        _mm256_sub_pd(_mm256_castsi256_pd(_mm256_blend_epi32(position, twoPow52Bits, 0xAA)),
-                      twoPow52),
-        twoPowMinus32);
-    position = _mm256_add_epi64(position, advance4);
-    // a x 1 + b x 0 and a x -1 + b x 1, each exact in 32 bits
-    const __m128i a = _mm_madd_epi16(pair, firstOfPair);
-    const __m128i difference = _mm_madd_epi16(pair, secondMinusFirst);
-    const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(a),
-                                        _mm256_mul_pd(f, _mm256_cvtepi32_pd(difference)));
-
-    // (v0, v0, v1, v1) and (v2, v2, v3, v3) against (L0, R0, L1, R1) and (L2, R2, L3, R3)
-    const __m256d value01 = _mm256_permute4x64_pd(value, 0x50);
-    const __m256d value23 = _mm256_permute4x64_pd(value, 0xFA);
-    __m256d gain01 = gain;
-    __m256d gain23 = gain;
-    if constexpr (RAMP) nextRampGains(running, delta, gain01, gain23);
-    const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(frame));
-    const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(frame + 4));
-    _mm_storeu_ps(frame, _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01))));
-    _mm_storeu_ps(frame + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23))));
-    frame += 8;
-  }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+std::uint32_t mixGroups(const MixCall& call, const GroupRun& run, double* gains) {
+  const GroupLoop loop = RAMP ? call.mode.kernels->ramp : call.mode.kernels->steady;
+  return loop != nullptr ? loop(run, gains) : 0;
 }
 
-// Adds four frames, whose values stand in the order (v0, v2, v1, v3), at the gains
-// (L0, R0, L1, R1) and (L2, R2, L3, R3).
-__attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256d value,
-                                                              __m256d gain01, __m256d gain23) {
-  const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(out));
-  const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(out + 4));
-  const __m256d add01 = _mm256_mul_pd(_mm256_unpacklo_pd(value, value), gain01);
-  const __m256d add23 = _mm256_mul_pd(_mm256_unpackhi_pd(value, value), gain23);
-  _mm_storeu_ps(out, _mm256_cvtpd_ps(_mm256_add_pd(out01, add01)));
-  _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, add23)));
-}
-
-constexpr char Z = -128;  // a shuffle control byte that yields 0
-
-// The shuffle controls that pick sample a and sample b of four frames out of a 16-byte window:
-// byte 4 of each 64-bit lane of position is the frame's offset into the window (0..6),
-// doubled it is the byte of a; lowBytes fills the rest of each lane.
-__attribute__((target("avx2,fma"))) inline void sampleControls(__m256i position,
-                                                               __m256i lowBytes,
-                                                               __m256i& controlA,
-                                                               __m256i& controlB) {
-  const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
-                                               4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
-  const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
-  controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), lowBytes);
-  controlB = _mm256_add_epi8(controlA, _mm256_set1_epi64x(0x0202));
-}
-
-// a + f x (b - a) of four frames, from a and b as the doubles 2^52 + 2^15 + sample and the
-// fraction words in the low halves of position. FMA appears only where its product is exact,
-// so its one rounding is the rounding of the plain sum: (2^52 + word) x 2^-32 - 2^20 is the
-// fraction times 2^-32, and f x (b - a) + a is exact (at most 47 significant bits, as in
-// sampleAt).
-__attribute__((target("avx2,fma"))) inline __m256d interpolate(__m256d a, __m256d b,
-                                                               __m256i position) {
-  const __m256i fractionBits = _mm256_set1_epi64x(0x4330000000000000);  // 2^52
-  const __m256d sampleBias = _mm256_set1_pd(4503599627370496.0 + 32768.0);
-  const __m256d word = _mm256_castsi256_pd(_mm256_blend_epi32(position, fractionBits, 0xAA));
-  const __m256d f =
-      _mm256_fmadd_pd(word, _mm256_set1_pd(1.0 / 4294967296.0), _mm256_set1_pd(-1048576.0));
-  return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
-}
-
-// The values (v0, v2, v1, v3) of four frames from the 8 samples that start at their lowest
-// frame; position as in sampleControls, with the fraction words in the low halves. The
-// shuffles put each int16 in the low bits of a zeroed 64-bit word; flipping its sign bit and
-// setting the high bits makes it the double 2^52 + 2^15 + sample.
-__attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t* samples,
-                                                              __m256i position) {
-  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z,
-                                            0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z);
-  const __m256i sampleBits = _mm256_set1_epi64x(0x4330000000008000);  // 2^52 + 2^15, sign flip
-  const __m256i window =
-      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples)));
-  __m256i controlA, controlB;
-  sampleControls(position, bytesOfA, controlA, controlB);
-  const __m256d a =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlA), sampleBits));
-  const __m256d b =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlB), sampleBits));
-  return interpolate(a, b, position);
-}
-
-// The same from a window whose samples' sign bits are flipped and whose last frame holds the
-// high bytes of 2^52 (oneWindow): the shuffles then build the doubles in one step. The four
-// frames must read within the window's first 6 frames.
-__attribute__((target("avx2,fma"))) inline __m256d fourValuesFromWindow(__m256i window,
-                                                                        __m256i position) {
-  // the two bytes of the sample, zeros, and the window's bytes 14 and 15
-  const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15,
-                                            0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15);
-  __m256i controlA, controlB;
-  sampleControls(position, bytesOfA, controlA, controlB);
-  const __m256d a = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlA));
-  const __m256d b = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlB));
-  return interpolate(a, b, position);
-}
-
-__attribute__((target("avx2,fma"))) inline __m256i oneWindow(const std::int16_t* samples) {
-  const __m128i signs = _mm_setr_epi16(-32768, -32768, -32768, -32768, -32768, -32768, 0, 0);
-  const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
-  return _mm256_broadcastsi128_si256(
-      _mm_blend_epi16(_mm_xor_si128(loaded, signs), _mm_set1_epi16(0x4330), 0x80));
-}
-
-// The fraction word of a 32.32 position in the low half of each 64-bit lane.
-__attribute__((target("avx2,fma"))) inline __m256i fractionWords(std::uint64_t position) {
-  return _mm256_set1_epi64x(static_cast<long long>(position & 0xFFFFFFFFu));
-}
-
-// Eight frames at a time for steps below 2 frames either way, with the same values, products
-// and sums as mixQuadsAvx2 and the frame loops, but no integer-to-double conversions: on the
-// AMD EPYC measured they all share one unit, and without them a voice-frame took 25 to 30 %
-// less time.
-//
-// Four consecutive frames of such a step read their pairs within 8 sample frames (the last
-// pair starts at most 6 frames after the lowest), so each half of the group loads one
-// 16-byte window from its lowest frame and picks its samples out of it with byte shuffles.
-// ONE_WINDOW, for steps below half a frame: all eight frames read within the first 6 frames
-// of one window (the last pair starts at most 4 frames after the lowest), which is prepared
-// once per group (oneWindow). A window reads at most 7 frames past a frame that the voice
-// plays, which lies below the end of its loop or sample: the guard frame and the zero frames
-// after it cover the rest.
-//
-// The lanes hold the frames in the order (0, 2, 1, 3): unpacking the values against
-// themselves then gives (v0, v0, v1, v1) and (v2, v2, v3, v3), to meet (L, R, L, R) frame
-// pairs, without a lane-crossing permute. BACKWARD: the stride is negative (two's
-// complement), and the lowest frame of a window is its last.
-template <bool RAMP, bool BACKWARD, bool ONE_WINDOW>
-__attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data, std::uint64_t base,
-                                                       std::uint64_t stride, float* frame,
-                                                       std::uint32_t frameCount, double* gains,
-                                                       const double* deltas) {
-  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  // the frames a window serves, and how far frame k of them lies above the lowest: 32.32,
-  // below 7 frames
-  constexpr std::uint64_t WINDOW_FRAMES = ONE_WINDOW ? 8 : 4;
-  const auto above = [stride](std::uint64_t k) {
-    return BACKWARD ? (WINDOW_FRAMES - 1 - k) * (std::uint64_t{0} - stride) : k * stride;
-  };
-  const __m256i aboveLow =
-      _mm256_setr_epi64x(lane(above(0)), lane(above(2)), lane(above(1)), lane(above(3)));
-  const __m256i aboveHigh =
-      ONE_WINDOW
-          ? _mm256_setr_epi64x(lane(above(4)), lane(above(6)), lane(above(5)), lane(above(7)))
-          : aboveLow;
-
-  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  // the position of the lowest frame of the group's first window
-  std::uint64_t lowest = base + (BACKWARD ? (WINDOW_FRAMES - 1) * stride : 0);
-  const auto samplesAt = [data](std::uint64_t position) {
-    return data + static_cast<std::int32_t>(position >> 32);
-  };
-  for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
-    __m256d valueLow, valueHigh;
-    if constexpr (ONE_WINDOW) {
-      const __m256i window = oneWindow(samplesAt(lowest));
-      const __m256i fraction = fractionWords(lowest);
-      valueLow = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveLow));
-      valueHigh = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveHigh));
-    } else {
-      const std::uint64_t lowestHigh = lowest + 4 * stride;
-      valueLow = fourValues(samplesAt(lowest), _mm256_add_epi64(fractionWords(lowest), aboveLow));
-      valueHigh =
-          fourValues(samplesAt(lowestHigh), _mm256_add_epi64(fractionWords(lowestHigh), aboveHigh));
-    }
-    lowest += 8 * stride;
-    __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
-    if constexpr (RAMP) {
-      nextRampGains(running, delta, gain01, gain23);
-      nextRampGains(running, delta, gain45, gain67);
-    }
-    addFourFrames(frame, valueLow, gain01, gain23);
-    addFourFrames(frame + 8, valueHigh, gain45, gain67);
-    frame += 16;
-  }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
-}
-
-// The same for x86-64 CPUs without AVX2: frameCount / 2 pairs of frames in SSE2 registers,
-// with the same operations on every output float in the same order.
-template <bool RAMP>
-void mixPairsSse2(const std::int16_t* data, std::uint64_t base, std::uint64_t stride,
-                  float* frame, std::uint32_t frameCount, double* gains, const double* deltas) {
-  const __m128d gain = _mm_loadu_pd(gains);
-  __m128d running = gain;  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  const __m128d fractionScale = _mm_set1_pd(TWO_POW_MINUS_31);
-  const __m128i firstOfPair = _mm_set1_epi32(1);                // int16 pairs (1, 0)
-  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);  // int16 pairs (-1, 1)
-  const auto pairAt = [data](std::uint64_t at) {
-    std::int32_t word;
-    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
-    return word;
-  };
-  // the top 31 bits of the fraction, as a non-negative int32
-  const auto fraction31 = [](std::uint64_t at) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(at) >> 1);
-  };
-
-  std::uint64_t first = base;
-  for (std::uint32_t pairs = frameCount >> 1; pairs != 0; --pairs) {
-    const std::uint64_t second = first + stride;
-    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(second), 0, 0);
-    const __m128d f = _mm_mul_pd(
-        _mm_cvtepi32_pd(_mm_setr_epi32(fraction31(first), fraction31(second), 0, 0)), fractionScale);
-    first = second + stride;
-    const __m128d value = _mm_add_pd(
-        _mm_cvtepi32_pd(_mm_madd_epi16(pair, firstOfPair)),
-        _mm_mul_pd(f, _mm_cvtepi32_pd(_mm_madd_epi16(pair, secondMinusFirst))));
-    __m128d gain0 = gain;
-    __m128d gain1 = gain;
-    if constexpr (RAMP) {
-      gain0 = running;
-      gain1 = _mm_add_pd(running, delta);
-      running = _mm_add_pd(gain1, delta);
-    }
-    // (left, right) of each frame as two floats, widened to doubles
-    const __m128d out0 = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame))));
-    const __m128d out1 = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame + 2))));
-    const __m128 sum0 = _mm_cvtpd_ps(_mm_add_pd(out0, _mm_mul_pd(_mm_unpacklo_pd(value, value), gain0)));
-    const __m128 sum1 = _mm_cvtpd_ps(_mm_add_pd(out1, _mm_mul_pd(_mm_unpackhi_pd(value, value), gain1)));
-    _mm_storeu_ps(frame, _mm_movelh_ps(sum0, sum1));
-    frame += 4;
-  }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
-}
-
-bool cpuHasAvx2AndFma() {
-  __builtin_cpu_init();  // may run before the constructors that would otherwise do it
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-#endif
-
-// The group loops in use: none (the frame loops), SSE2 pairs or AVX2 quads.
-enum class GroupLoops { NONE, SSE2, AVX2 };
-
-GroupLoops bestGroupLoops() {
-#if LE_MIXER_X86
-  return cpuHasAvx2AndFma() ? GroupLoops::AVX2 : GroupLoops::SSE2;
-#else
-  return GroupLoops::NONE;
-#endif
-}
-
-GroupLoops groupLoops = bestGroupLoops();
-// Silent segments walked without mixing; off for the portable loops.
-bool fastLoops = true;
-
-// Mixes the first frames of a segment in groups and returns how many it mixed: a multiple
-// of the group size, at most groupLimit. gains is (left, right); RAMP grows it as mixRamp
-// does and leaves the gains after the last mixed frame in it. length: the sample's frames,
-// after which the loader leaves 8 more.
-template <bool RAMP>
-std::uint32_t mixGroups(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
-                        std::uint64_t advance, float* frame, std::uint32_t groupLimit,
-                        double* gains, const double* deltas) {
-  const std::uint64_t even = ~std::uint64_t{1};
-  std::uint32_t frameCount = 0;
-#if LE_MIXER_X86
-  if (groupLoops == GroupLoops::AVX2) {
-    const std::uint64_t base = position & even;
-    const std::uint64_t stride = advance & even;
-    // Steps below 2 frames either way take the windowed eight-frame loop, then at most one
-    // group of four.
-    const bool backward = (stride >> 63) != 0;
-    const bool narrow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{2} << 32);
-    std::uint32_t octetFrames = narrow ? groupLimit & ~7u : 0;
-    // Each window reads 8 frames from a frame at most the highest one played, so that frame
-    // must not lie past the sample's last frame. A voice normally keeps below its end, but
-    // one whose step is below 2^-24 frame measures its end with the zero step's stand-in,
-    // turns too early and can wander past it; the frame loops, which read 2 frames, take
-    // such stretches.
-    if (octetFrames != 0) {
-      const std::uint64_t highest = backward ? base : base + (octetFrames - 1) * stride;
-      if (positionIntOf(highest) > static_cast<std::int64_t>(length)) octetFrames = 0;
-    }
-    if (octetFrames != 0) {
-      const bool slow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{1} << 31);
-      if (slow && backward) {
-        mixOctetsAvx2<RAMP, true, true>(data, base, stride, frame, octetFrames, gains, deltas);
-      } else if (slow) {
-        mixOctetsAvx2<RAMP, false, true>(data, base, stride, frame, octetFrames, gains, deltas);
-      } else if (backward) {
-        mixOctetsAvx2<RAMP, true, false>(data, base, stride, frame, octetFrames, gains, deltas);
-      } else {
-        mixOctetsAvx2<RAMP, false, false>(data, base, stride, frame, octetFrames, gains, deltas);
-      }
-    }
-    const std::uint32_t quadFrames = (groupLimit - octetFrames) & ~3u;
-    if (quadFrames != 0) {
-      float* const quadFrame = frame + 2 * static_cast<std::size_t>(octetFrames);
-      mixQuadsAvx2<RAMP>(data, base + octetFrames * stride, stride, quadFrame, quadFrames, gains,
-                         deltas);
-    }
-    frameCount = octetFrames + quadFrames;
-  } else if (groupLoops == GroupLoops::SSE2) {
-    frameCount = groupLimit & ~1u;
-    if (frameCount != 0) {
-      mixPairsSse2<RAMP>(data, position & even, advance & even, frame, frameCount, gains, deltas);
-    }
-  }
-#else
-  (void)data, (void)length, (void)position, (void)advance, (void)frame, (void)groupLimit,
-      (void)gains, (void)deltas, (void)even;
-#endif
-  return frameCount;
-}
-
-// Steady frames (the rules of mixSteady) with the fast loops; no low clamp.
-std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
-                            std::uint64_t advance, float* frame, std::uint32_t frameCount,
-                            double targetLeft, double targetRight, double currentLeft,
-                            double currentRight) {
+// Steady frames (the rules of mixSteady) with the fast loops; no low clamp. length: the
+// sample's frames.
+std::uint64_t mixSteadyFast(MixCall& call, const std::int16_t* data, std::uint32_t length,
+                            std::uint64_t position, std::uint64_t advance, float* frame,
+                            std::uint32_t frameCount, double targetLeft, double targetRight,
+                            double currentLeft, double currentRight) {
   if (frameCount == 0) return position;
   const bool oddLast = (frameCount & 1) != 0;
   if (targetLeft == 0.0 && targetRight == 0.0 &&
-      (!oddLast || (currentLeft == 0.0 && currentRight == 0.0)) && silentVoicesMayBeWalked()) {
+      (!oddLast || (currentLeft == 0.0 && currentRight == 0.0)) &&
+      call.silentVoicesMayBeWalked()) {
     return positionAfter(position, advance, frameCount);
   }
   // The pairs at the target gains in groups; what is left (the odd frame last) goes through
   // the frame loop, which keeps the parity rule.
   double targets[2] = {targetLeft, targetRight};
-  const std::uint32_t grouped =
-      mixGroups<false>(data, length, position, advance, frame, frameCount & ~1u, targets, nullptr);
+  const std::uint32_t grouped = mixGroups<false>(
+      call, {data, length, position, advance, frame, frameCount & ~1u, nullptr}, targets);
   if (grouped != 0) {
     position = positionAfter(position, advance, grouped);
     frame += 2 * static_cast<std::size_t>(grouped);
@@ -625,13 +269,14 @@ std::uint64_t mixSteadyFast(const std::int16_t* data, std::uint32_t length, std:
 }
 
 // Ramp frames (the rules of mixRamp) with the fast loops; no low clamp.
-std::uint64_t mixRampFast(const std::int16_t* data, std::uint32_t length, std::uint64_t position,
-                          std::uint64_t advance, float* frame, std::uint32_t frameCount,
-                          double& left, double& right, double leftDelta, double rightDelta) {
+std::uint64_t mixRampFast(const MixCall& call, const std::int16_t* data, std::uint32_t length,
+                          std::uint64_t position, std::uint64_t advance, float* frame,
+                          std::uint32_t frameCount, double& left, double& right,
+                          double leftDelta, double rightDelta) {
   double gains[2] = {left, right};
   const double deltas[2] = {leftDelta, rightDelta};
-  const std::uint32_t grouped =
-      mixGroups<true>(data, length, position, advance, frame, frameCount, gains, deltas);
+  const std::uint32_t grouped = mixGroups<true>(
+      call, {data, length, position, advance, frame, frameCount, deltas}, gains);
   if (grouped != 0) {
     left = gains[0];
     right = gains[1];
@@ -787,7 +432,7 @@ void walkSilentVoice(Voice& voice, std::uint32_t framesLeft) {
   voice.leftRampDelta = 0.0f;
   voice.rightRampDelta = 0.0f;
   const Bounds bounds = boundsOf(voice);
-  const std::uint64_t step = (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
+  const std::uint64_t step = stepOf(voice);
   std::uint64_t position = packPosition(voice);
   for (;;) {
     const bool forward = voice.direction == DIRECTION_FORWARD;
@@ -804,120 +449,145 @@ void walkSilentVoice(Voice& voice, std::uint32_t framesLeft) {
   storePosition(voice, position);
 }
 
-void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
-  const Sample& sample = *voice.sample;
-  const std::int16_t* const data = sample.data;
-  const Bounds bounds = boundsOf(voice);
-  const std::uint64_t step = (static_cast<std::uint64_t>(voice.stepInt) << 32) | voice.stepFrac;
-  std::uint64_t position = packPosition(voice);
+//-----------------------------------------------------------------------------
+// [SECTION] Voices through a call
+//-----------------------------------------------------------------------------
 
+// The gain ramp of a segment: frames 0 for none, else the frames it has left and the float
+// per-frame gain changes (1.0 = gain 255).
+struct Ramp {
+  std::int32_t frames;
+  float leftDelta;
+  float rightDelta;
+};
+
+// Goes on with the running ramp while its targets stand, else sets one up from the gains
+// reached towards the targets (none where both are reached).
+Ramp rampOf(Voice& voice) {
+  if (voice.rampFramesLeft != 0 && voice.leftGain == voice.rampLeftTarget &&
+      voice.rightGain == voice.rampRightTarget) {
+    return {voice.rampFramesLeft, voice.leftRampDelta, voice.rightRampDelta};
+  }
+  Ramp ramp{0, 0.0f, 0.0f};
+  // >> 8 on the 24.8 gain rounds down, also below 0.
+  voice.rampLeftTarget = voice.leftGain;
+  const std::int32_t leftDiff = voice.leftGain - (voice.currentLeftGain >> 8);
+  if (leftDiff != 0) {
+    ramp.leftDelta = rampDelta(leftDiff);
+    ramp.frames = static_cast<std::int32_t>(RAMP_LENGTH);
+  }
+  voice.leftRampDelta = ramp.leftDelta;
+  voice.rampRightTarget = voice.rightGain;
+  const std::int32_t rightDiff = voice.rightGain - (voice.currentRightGain >> 8);
+  if (rightDiff != 0) {
+    ramp.rightDelta = rampDelta(rightDiff);
+    ramp.frames = static_cast<std::int32_t>(RAMP_LENGTH);
+  }
+  voice.rightRampDelta = ramp.rightDelta;
+  return ramp;
+}
+
+// The frames of one segment for the frame or fast loops.
+struct FrameRun {
+  const Sample* sample;
+  std::uint64_t position;  // 32.32
+  std::uint64_t advance;   // the step or its two's complement
+  float* frame;
+  std::uint32_t frameCount;
+  // A frame may read below frame 0: forward only from a start there; backward where n steps
+  // (each up to 2^-32 longer for the dropped bit) can pass 0.
+  bool clampLow;
+};
+
+FrameRun frameRunOf(const Voice& voice, bool forward, std::uint64_t position, float* out,
+                    std::uint32_t frameCount) {
+  const std::uint64_t step = stepOf(voice);
+  const bool clampLow =
+      positionIntOf(position) < 0 ||
+      (!forward && static_cast<std::int64_t>(position) <
+                       static_cast<std::int64_t>(frameCount) * static_cast<std::int64_t>(step + 1));
+  return {voice.sample, position, forward ? step : std::uint64_t{0} - step, out, frameCount,
+          clampLow};
+}
+
+// The gains as floats, 1.0 = 255. Gains below 2^24 convert exactly and 1/256 is a power of
+// two, so each float is the exact product rounded once, as if worked in double.
+float targetGainOf(std::int32_t gain) { return static_cast<float>(gain) * ONE_OVER_255; }
+float currentGainOf(std::int32_t gain24p8) {
+  return static_cast<float>(gain24p8) * (1.0f / 256.0f) * ONE_OVER_255;
+}
+
+// Mixes a ramp segment and keeps what it reached: the gains, back in 24.8, and the ramp's
+// frames; an ended ramp snaps the gains to their targets.
+std::uint64_t mixRampSegment(const MixCall& call, Voice& voice, const Ramp& ramp,
+                             const FrameRun& run) {
+  const std::int16_t* const data = run.sample->data;
+  double left = currentGainOf(voice.currentLeftGain);
+  double right = currentGainOf(voice.currentRightGain);
+  std::uint64_t position;
+  if (run.clampLow) {
+    position = mixRamp<true>(data, run.position, run.advance, run.frame, run.frameCount, left,
+                             right, ramp.leftDelta, ramp.rightDelta);
+  } else if (call.mode.fastLoops) {
+    position = mixRampFast(call, data, run.sample->length, run.position, run.advance, run.frame,
+                           run.frameCount, left, right, ramp.leftDelta, ramp.rightDelta);
+  } else {
+    position = mixRamp<false>(data, run.position, run.advance, run.frame, run.frameCount, left,
+                              right, ramp.leftDelta, ramp.rightDelta);
+  }
+  // A zero-frame segment has reached nothing new.
+  if (run.frameCount > 0) {
+    voice.currentLeftGain = roundToInt(left * 255.0 * 256.0);
+    voice.currentRightGain = roundToInt(right * 255.0 * 256.0);
+  }
+  voice.rampFramesLeft = ramp.frames - static_cast<std::int32_t>(run.frameCount);
+  if (voice.rampFramesLeft == 0) {
+    voice.leftRampDelta = 0.0f;
+    voice.rightRampDelta = 0.0f;
+    voice.currentLeftGain = voice.leftGain * 256;
+    voice.currentRightGain = voice.rightGain * 256;
+  }
+  return position;
+}
+
+std::uint64_t mixSteadySegment(MixCall& call, const Voice& voice, const FrameRun& run) {
+  const std::int16_t* const data = run.sample->data;
+  const double targetLeft = targetGainOf(voice.leftGain);
+  const double targetRight = targetGainOf(voice.rightGain);
+  const double currentLeft = currentGainOf(voice.currentLeftGain);
+  const double currentRight = currentGainOf(voice.currentRightGain);
+  if (run.clampLow) {
+    return mixSteady<true>(data, run.position, run.advance, run.frame, run.frameCount,
+                           targetLeft, targetRight, currentLeft, currentRight);
+  }
+  if (call.mode.fastLoops) {
+    return mixSteadyFast(call, data, run.sample->length, run.position, run.advance, run.frame,
+                         run.frameCount, targetLeft, targetRight, currentLeft, currentRight);
+  }
+  return mixSteady<false>(data, run.position, run.advance, run.frame, run.frameCount,
+                          targetLeft, targetRight, currentLeft, currentRight);
+}
+
+// Segment by segment: measure the way to the end, cut it at the end of the ramp, mix it,
+// and pass the end where it was reached.
+void mixVoice(MixCall& call, Voice& voice, float* out, std::uint32_t framesLeft) {
+  const Bounds bounds = boundsOf(voice);
+  std::uint64_t position = packPosition(voice);
   for (;;) {
     const bool forward = voice.direction == DIRECTION_FORWARD;
-
     const Segment segment = measureSegment(bounds, forward, position, framesLeft);
+    const Ramp ramp = rampOf(voice);
     std::uint32_t frameCount = segment.frameCount;
-    const bool reachesEnd = segment.reachesEnd;
-
-    // The ramp: go on with the running one while its targets stand, else set one up.
-    const std::uint32_t unrampedFrames = frameCount;
-    std::int32_t rampFrames = 0;
-    float leftDelta = 0.0f;
-    float rightDelta = 0.0f;
-    if (voice.rampFramesLeft != 0 && voice.leftGain == voice.rampLeftTarget &&
-        voice.rightGain == voice.rampRightTarget) {
-      rampFrames = voice.rampFramesLeft;
-      leftDelta = voice.leftRampDelta;
-      rightDelta = voice.rightRampDelta;
-    } else {
-      // >> 8 on the 24.8 gain rounds down, also below 0.
-      voice.rampLeftTarget = voice.leftGain;
-      const std::int32_t leftDiff = voice.leftGain - (voice.currentLeftGain >> 8);
-      if (leftDiff != 0) {
-        leftDelta = rampDelta(leftDiff);
-        rampFrames = static_cast<std::int32_t>(RAMP_LENGTH);
-      }
-      voice.leftRampDelta = leftDelta;
-      voice.rampRightTarget = voice.rightGain;
-      const std::int32_t rightDiff = voice.rightGain - (voice.currentRightGain >> 8);
-      if (rightDiff != 0) {
-        rightDelta = rampDelta(rightDiff);
-        rampFrames = static_cast<std::int32_t>(RAMP_LENGTH);
-      }
-      voice.rightRampDelta = rightDelta;
+    if (ramp.frames > 0 && frameCount > static_cast<std::uint32_t>(ramp.frames)) {
+      frameCount = static_cast<std::uint32_t>(ramp.frames);
     }
-    if (rampFrames > 0) {
-      voice.rampFramesLeft = rampFrames;
-      if (frameCount > static_cast<std::uint32_t>(rampFrames)) {
-        frameCount = static_cast<std::uint32_t>(rampFrames);
-      }
-    }
-
-    // Gains as floats, 1.0 = 255. Gains below 2^24 convert exactly and 1/256 is a power of
-    // two, so each float is the exact product rounded once, as if worked in double.
-    const float targetLeft = static_cast<float>(voice.leftGain) * ONE_OVER_255;
-    const float targetRight = static_cast<float>(voice.rightGain) * ONE_OVER_255;
-    const float currentLeft =
-        static_cast<float>(voice.currentLeftGain) * (1.0f / 256.0f) * ONE_OVER_255;
-    const float currentRight =
-        static_cast<float>(voice.currentRightGain) * (1.0f / 256.0f) * ONE_OVER_255;
-
-    const std::uint64_t advance = forward ? step : std::uint64_t{0} - step;
-    // Can a frame of this segment read below frame 0? Forward, only if it starts there;
-    // backward, if n steps (each up to 2^-32 longer for the dropped bit) can pass 0.
-    const bool clampLow =
-        positionIntOf(position) < 0 ||
-        (!forward && static_cast<std::int64_t>(position) <
-                         static_cast<std::int64_t>(frameCount) *
-                             static_cast<std::int64_t>(step + 1));
-
-    if (rampFrames > 0) {
-      double left = currentLeft;
-      double right = currentRight;
-      if (clampLow) {
-        position = mixRamp<true>(data, position, advance, out, frameCount, left, right,
-                                 leftDelta, rightDelta);
-      } else if (fastLoops) {
-        position = mixRampFast(data, sample.length, position, advance, out, frameCount, left,
-                               right, leftDelta, rightDelta);
-      } else {
-        position = mixRamp<false>(data, position, advance, out, frameCount, left, right,
-                                  leftDelta, rightDelta);
-      }
-      // The reached gains back to 24.8; a zero-frame segment has reached nothing new.
-      if (frameCount > 0) {
-        voice.currentLeftGain = roundToInt(left * 255.0 * 256.0);
-        voice.currentRightGain = roundToInt(right * 255.0 * 256.0);
-      }
-      voice.rampFramesLeft = rampFrames - static_cast<std::int32_t>(frameCount);
-      if (voice.rampFramesLeft == 0) {
-        voice.leftRampDelta = 0.0f;
-        voice.rightRampDelta = 0.0f;
-        voice.currentLeftGain = voice.leftGain * 256;
-        voice.currentRightGain = voice.rightGain * 256;
-        if (frameCount < unrampedFrames) {
-          // The ramp ended before the end: the end is measured again from here.
-          framesLeft -= frameCount;
-          out += 2 * static_cast<std::size_t>(frameCount);
-          continue;
-        }
-      }
-    } else {
-      if (clampLow) {
-        position = mixSteady<true>(data, position, advance, out, frameCount, targetLeft,
-                                   targetRight, currentLeft, currentRight);
-      } else if (fastLoops) {
-        position = mixSteadyFast(data, sample.length, position, advance, out, frameCount,
-                                 targetLeft, targetRight, currentLeft, currentRight);
-      } else {
-        position = mixSteady<false>(data, position, advance, out, frameCount, targetLeft,
-                                    targetRight, currentLeft, currentRight);
-      }
-    }
-
-    if (!reachesEnd) break;
-
-    if (!passEnd(voice, bounds, position)) return;
-
+    const FrameRun run = frameRunOf(voice, forward, position, out, frameCount);
+    position = ramp.frames > 0 ? mixRampSegment(call, voice, ramp, run)
+                               : mixSteadySegment(call, voice, run);
+    // A ramp that ends first leaves the end to be measured again from there.
+    const bool cutByRamp = frameCount < segment.frameCount;
+    if (!cutByRamp && !segment.reachesEnd) break;
+    if (!cutByRamp && !passEnd(voice, bounds, position)) return;
     framesLeft -= frameCount;
     if (framesLeft == 0) break;
     out += 2 * static_cast<std::size_t>(frameCount);
@@ -925,38 +595,23 @@ void mixVoice(Voice& voice, float* out, std::uint32_t framesLeft) {
   storePosition(voice, position);
 }
 
-}  // namespace
-
-void useMixerLoops(MixerLoops loops) {
-  fastLoops = loops != MixerLoops::Portable;
-  switch (loops) {
-    case MixerLoops::Fastest: groupLoops = bestGroupLoops(); break;
-#if LE_MIXER_X86
-    case MixerLoops::Sse2: groupLoops = GroupLoops::SSE2; break;
-#else
-    case MixerLoops::Sse2: groupLoops = GroupLoops::NONE; break;
-#endif
-    case MixerLoops::Portable: groupLoops = GroupLoops::NONE; break;
-  }
-}
-
-namespace {
-
 void mixAllVoices(float* out, std::uint32_t frameCount, StretchLook look) {
-  callOut = out;
-  callFrameCount = frameCount;
-  callLook = look;
+  MixCall call{out, frameCount, look, mode};
   for (Voice& voice : voices) {
     if (voice.sample == nullptr) continue;
-    if (fastLoops && isSilentThroughout(voice) && silentVoicesMayBeWalked()) {
+    if (call.mode.fastLoops && isSilentThroughout(voice) && call.silentVoicesMayBeWalked()) {
       walkSilentVoice(voice, frameCount);
     } else {
-      mixVoice(voice, out, frameCount);
+      mixVoice(call, voice, out, frameCount);
     }
   }
 }
 
 }  // namespace
+
+void useMixerLoops(MixerLoops loops) {
+  mode = {loops != MixerLoops::Portable, &kernelsFor(loops)};
+}
 
 void mixVoices(float* out, std::uint32_t frameCount) {
   mixAllVoices(out, frameCount, StretchLook::NOT_YET);
