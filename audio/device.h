@@ -1,6 +1,7 @@
 // The seam between the portable audio core (output.cpp, music.cpp) and the platform: an
-// output device that loops a caller-owned ring, and the thread operations. The platform
-// folders (waveout/, portaudio/ with posix/) and silent/ each fill one of these.
+// output device that loops a caller-owned ring, and the thread operations. The device folders
+// (waveout/, portaudio/, silent/) each fill an AudioDevice; threads/win32/ and threads/posix/
+// fill the ThreadOps.
 #pragma once
 
 #include <cstdint>
