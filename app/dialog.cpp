@@ -4,8 +4,8 @@
 
 #include <climits>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/resource.h"
 #include "audio/music.h"
@@ -17,6 +17,14 @@ namespace {
 constexpr int NAME_BUFFER_BYTES = 100;
 // With the terminator, so at most 98 characters of the name reach the level change.
 constexpr int NAME_TEXT_LIMIT = 99;
+
+// Filled once by onInitDialog and kept until the process ends; dialog's thread only.
+ExperienceTable experienceTable;
+
+// The editor's messages have no owner, so the dialog stays usable while one is open.
+void showEditorMessage(const EditorMessage& message) {
+  frontEnd().messageBox(nullptr, message.text.c_str(), message.caption.c_str());
+}
 
 }  // namespace
 
@@ -41,14 +49,16 @@ int onInitDialog(DialogHandle dialog) {
   // First, so the music already plays while the table loads and while its error is shown.
   startMusic(builtinModuleImage);
   frontEnd().setDialogIcon(dialog);
-  const std::optional<std::size_t> entryCount = loadExperienceTable();
-  if (!entryCount) {
+  ExperienceTableLoad load = loadExperienceTable();
+  if (load.failure) {
+    showEditorMessage(*load.failure);
     // The music is not stopped and the dialog never shows.
     frontEnd().exitProcess(0);
     return 1;
   }
+  experienceTable = std::move(load.table);
   // Decimal without padding, in ascending order; the list does not sort.
-  for (std::size_t level = 1; level <= *entryCount; ++level) {
+  for (std::size_t level = 1; level <= experienceTable.size(); ++level) {
     frontEnd().addListEntry(dialog, IDC_LEVEL, std::to_string(level).c_str());
   }
   return 1;
@@ -62,11 +72,12 @@ void onCommand(DialogHandle dialog, int controlId, int) {
   frontEnd().getItemText(dialog, IDC_NAME, name, NAME_TEXT_LIMIT);
   std::int32_t level = 0;
   if (!frontEnd().getItemInt(dialog, IDC_LEVEL, &level)) {
-    showMessage("Error In Getting Level Data!", "Error", dialog);
+    frontEnd().messageBox(dialog, "Error In Getting Level Data!", "Error");
     return;
   }
   // INT32_MIN has no level - 1; any negative index lies outside the table all the same.
-  changeCharacterLevel(name, level == INT32_MIN ? -1 : level - 1);
+  showEditorMessage(
+      changeCharacterLevel(name, level == INT32_MIN ? -1 : level - 1, experienceTable));
 }
 
 void onClose(DialogHandle dialog) {

@@ -12,7 +12,3 @@ const FrontEnd& frontEnd() {
   assert(currentFrontEnd != nullptr && "setFrontEnd must run before the dialog starts");
   return *currentFrontEnd;
 }
-
-void showMessage(const char* text, const char* caption, DialogHandle owner) {
-  frontEnd().messageBox(owner, text, caption);
-}

@@ -26,6 +26,3 @@ struct FrontEnd {
 
 void setFrontEnd(const FrontEnd* frontEnd);
 const FrontEnd& frontEnd();
-
-// The editor's one way of reporting to the operator.
-void showMessage(const char* text, const char* caption, DialogHandle owner);

@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/frontend.h"
-#include "editor/experience_table.h"
 #include "editor/file_kind.h"
 
 namespace {
@@ -106,28 +104,20 @@ bool isValidCharacterName(std::string_view name) {
   return true;
 }
 
-void changeCharacterLevel(std::string_view name, std::int32_t levelIndex) {
-  if (!isValidCharacterName(name)) {
-    showMessage("Invalid Character Name!", "Error", nullptr);
-    return;
-  }
-  const ExperienceTable& table = experienceTable();
+EditorMessage changeCharacterLevel(std::string_view name, std::int32_t levelIndex,
+                                   const ExperienceTable& table) {
+  if (!isValidCharacterName(name)) return {"Invalid Character Name!", "Error"};
   if (levelIndex < 0 || static_cast<std::size_t>(levelIndex) >= table.size()) {
-    showMessage("Error In Getting Level Data!", "Error", nullptr);
-    return;
+    return {"Error In Getting Level Data!", "Error"};
   }
   if (levelIndex > MAX_LEVEL_INDEX) {
-    showMessage("Level Too High! A character file holds levels up to 65536.", "Error", nullptr);
-    return;
+    return {"Level Too High! A character file holds levels up to 65536.", "Error"};
   }
   const std::string path = platformFilePath(characterFilePath(name));
 
   // A folder, device or FIFO of that name is no character file: it is reported as not found.
   std::FILE* check = isRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
-  if (check == nullptr) {
-    showMessage("Error Loading User Data! Path not found or Access denied!", path.c_str(), nullptr);
-    return;
-  }
+  if (check == nullptr) return {"Error Loading User Data! Path not found or Access denied!", path};
   std::fclose(check);
 
   // "r+b": the file must exist, is not truncated, and a 0A byte stays one byte on Windows.
@@ -137,10 +127,6 @@ void changeCharacterLevel(std::string_view name, std::int32_t levelIndex) {
     saved = writeLevelChange(file, levelIndex, table[static_cast<std::size_t>(levelIndex)]);
     saved = (std::fclose(file) == 0) && saved;
   }
-  if (!saved) {
-    showMessage("Error Saving User Data! File is read-only or Access denied!", path.c_str(),
-                nullptr);
-    return;
-  }
-  showMessage("Level Changed", "Succeeded", nullptr);
+  if (!saved) return {"Error Saving User Data! File is read-only or Access denied!", path};
+  return {"Level Changed", "Succeeded"};
 }

@@ -1,10 +1,13 @@
 // A character's file under Dataserver\userdata\ and the level change written into it. Reads
-// the experience table (experience_table.h); reports through showMessage with no owner.
+// the experience table (experience_table.h) that it is given; reports what the operator is told.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "editor/experience_table.h"
+#include "editor/message.h"
 
 // Sum of the name's bytes, 'a'..'z' counted as their upper-case letter, modulo 256. Bytes from
 // 0x80 up count as themselves. The case folding touches the sum only, never the path.
@@ -24,8 +27,8 @@ std::string platformFilePath(std::string_view path);
 bool isValidCharacterName(std::string_view name);
 
 // Writes levelIndex (the level minus 1) at byte 200 (and 201 from 256 up) and the experience
-// string of that level at 332..335 and 404 onward, then reports the outcome. Nothing is
-// written for an invalid name, a levelIndex outside the table or above 65535 (two bytes), or
-// a path that is not a readable regular file.
-// Dialog's thread; every message is shown while no file is open.
-void changeCharacterLevel(std::string_view name, std::int32_t levelIndex);
+// string of that level in table at 332..335 and 404 onward, and yields the message for the
+// outcome. Nothing is written for an invalid name, a levelIndex outside the table or above
+// 65535 (two bytes), or a path that is not a readable regular file. No file is open on return.
+EditorMessage changeCharacterLevel(std::string_view name, std::int32_t levelIndex,
+                                   const ExperienceTable& table);

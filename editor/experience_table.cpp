@@ -4,12 +4,9 @@
 
 #include <cstdio>
 
-#include "app/frontend.h"
 #include "editor/file_kind.h"
 
 namespace {
-
-ExperienceTable table;
 
 // Exactly the six bytes of the C locale's isspace, fixed here so that no locale can widen them.
 bool isTableWhitespace(int byte) {
@@ -19,17 +16,15 @@ bool isTableWhitespace(int byte) {
 
 }  // namespace
 
-const ExperienceTable& experienceTable() { return table; }
-
-std::optional<std::size_t> loadExperienceTable() {
-  table.clear();
+ExperienceTableLoad loadExperienceTable() {
+  ExperienceTableLoad load;
   // Binary: a text-mode read on Windows would fold CR LF and stop at a 1A byte. Only a regular
   // file: a folder opens on Linux and reads as an empty table, a FIFO would block the start
   // until some writer came, and /dev/zero would be one endless token.
   std::FILE* file = isRegularFile("XPHex.txt") ? std::fopen("XPHex.txt", "rb") : nullptr;
   if (file == nullptr) {
-    showMessage("Can not open file 'XPHex.txt'!", "Error", nullptr);
-    return std::nullopt;
+    load.failure = EditorMessage{"Can not open file 'XPHex.txt'!", "Error"};
+    return load;
   }
   // getc yields EOF at the end and on a read error alike, so an error ends the loop like the
   // end of the file and the token being read is still kept.
@@ -42,8 +37,8 @@ std::optional<std::size_t> loadExperienceTable() {
       token.push_back(static_cast<char>(byte));
       byte = std::getc(file);
     }
-    table.push_back(std::move(token));
+    load.table.push_back(std::move(token));
   }
   std::fclose(file);
-  return table.size();
+  return load;
 }

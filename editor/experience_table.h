@@ -7,16 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "editor/message.h"
+
 // Entry k belongs to level k + 1. Each entry is one token of the file exactly as read: any
 // bytes but the six whitespace bytes, any length, no conversion and no check.
 using ExperienceTable = std::vector<std::string>;
 
-// The process-wide table; dialog's thread only.
-const ExperienceTable& experienceTable();
+struct ExperienceTableLoad {
+  ExperienceTable table;
+  // "Can not open file 'XPHex.txt'!" when the file is not a regular file or cannot be opened;
+  // the table is then empty, and ending the process is the caller's part.
+  std::optional<EditorMessage> failure;
+};
 
-// Reads every token of XPHex.txt into the table and yields their count (0 for an empty or
-// whitespace-only file). A read error part-way keeps the tokens read until then. If the file
-// is not a regular file or cannot be opened, shows "Can not open file 'XPHex.txt'!" with no owner, leaves the table
-// empty and yields nothing; ending the process is the caller's part.
-// The program calls it once; each call starts from an empty table.
-std::optional<std::size_t> loadExperienceTable();
+// Reads every token of XPHex.txt (none for an empty or whitespace-only file). A read error
+// part-way keeps the tokens read until then.
+ExperienceTableLoad loadExperienceTable();

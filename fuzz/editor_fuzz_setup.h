@@ -1,6 +1,5 @@
 // What the editor's fuzz targets (xphex_fuzz, charfile_fuzz) run in: a private temporary
-// folder that is the process's current directory for the whole run, and a front end with no
-// dialog behind it.
+// folder that is the process's current directory for the whole run.
 #pragma once
 
 #include <cstdlib>
@@ -8,8 +7,6 @@
 #include <random>
 #include <string>
 #include <system_error>
-
-#include "app/frontend.h"
 
 // The folder that enterPrivateFolder made; removed when the process exits.
 inline std::filesystem::path privateFolder;
@@ -33,20 +30,4 @@ inline bool enterPrivateFolder(const char* prefix) {
     fs::remove_all(privateFolder, ignored);
   });
   return true;
-}
-
-// The editor reports only through message boxes; every other operation belongs to the dialog,
-// which the targets never start, so those do nothing. Ending the process is a fault in every
-// target, so exitProcess is each target's own failure report.
-constexpr FrontEnd dialogFreeFrontEnd(void (*messageBox)(DialogHandle, const char*, const char*),
-                                      void (*exitProcess)(int)) {
-  return {
-      [](DialogHandle, int, char* buffer, int) { buffer[0] = '\0'; },
-      [](DialogHandle, int, std::int32_t*) { return false; },
-      [](DialogHandle, int, const char*) {},
-      [](DialogHandle) {},
-      messageBox,
-      [](DialogHandle, int) {},
-      exitProcess,
-  };
 }

@@ -10,6 +10,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Menu_Item.H>
 #include <FL/Fl_RGB_Image.H>
+#include <FL/fl_draw.H>
 
 #include <cctype>
 #include <cstdio>
@@ -106,13 +107,40 @@ void LevelList::select(int index) {
   if (value(index)) do_callback();
 }
 
-int LevelList::handle(int event) {
-  if (event != FL_KEYBOARD || Fl::focus() != this || Fl::event_state(FL_CTRL | FL_ALT | FL_META)) {
-    return Fl_Choice::handle(event);
+// As a click drops it: the same menu, its colours and the pick of an entry.
+void LevelList::dropDown() {
+  if (entryCount() == 0) return;
+  const Fl_Color background = color();
+  if (!Fl::scheme() && fl_contrast(textcolor(), FL_BACKGROUND2_COLOR) == textcolor()) {
+    color(FL_BACKGROUND2_COLOR);
   }
+  const Fl_Menu_Item* item = menu()->pulldown(x(), y(), w(), h(), mvalue(), this);
+  color(background);
+  if (item != nullptr) picked(item);
+}
+
+int LevelList::handle(int event) {
+  if (event != FL_KEYBOARD || Fl::focus() != this) return Fl_Choice::handle(event);
+  const int key = Fl::event_key();
+  const bool alt = Fl::event_state(FL_ALT) && !Fl::event_state(FL_CTRL | FL_META);
+  if ((key == FL_F + 4 && !Fl::event_state(FL_CTRL | FL_ALT | FL_META)) ||
+      (alt && (key == FL_Down || key == FL_Up))) {
+    dropDown();
+    return 1;
+  }
+  if (Fl::event_state(FL_CTRL | FL_ALT | FL_META)) return Fl_Choice::handle(event);
   const int count = entryCount();
   const int current = value();  // -1: none selected
-  switch (Fl::event_key()) {
+  // The template's 57 units of height leave 70 px below the closed list, 5 lines of 13 px: a
+  // page keeps its last entry in view as the first of the next, so it moves 4 entries.
+  constexpr int PAGE_STEP = 4;
+  switch (key) {
+    case FL_Page_Up:
+      if (count > 0) select(current > PAGE_STEP ? current - PAGE_STEP : 0);
+      return 1;
+    case FL_Page_Down:
+      if (count > 0) select(current + PAGE_STEP < count ? current + PAGE_STEP : count - 1);
+      return 1;
     case FL_Up:
     case FL_Left:
       if (count > 0) select(current > 0 ? current - 1 : 0);
@@ -130,13 +158,13 @@ int LevelList::handle(int event) {
     default:
       break;
   }
-  const unsigned char key = static_cast<unsigned char>(Fl::event_text()[0]);
-  if (Fl::event_length() == 1 && key > ' ' && key != 0x7F) {
+  const unsigned char typed = static_cast<unsigned char>(Fl::event_text()[0]);
+  if (Fl::event_length() == 1 && typed > ' ' && typed != 0x7F) {
     // The next entry after the selected one that starts with the key, round the end: typing 1
     // again and again walks 1, 10, 11, ... 19, 1.
     for (int step = 1; step <= count; ++step) {
       const int index = (current + step) % count;
-      if (startsWithIgnoringCase(menu()[index].label(), key)) {
+      if (startsWithIgnoringCase(menu()[index].label(), typed)) {
         select(index);
         break;
       }

@@ -16,8 +16,9 @@
 #include "app/frontend.h"
 
 // The level drop-down list with the keys of a closed Win32 drop-down list: Up/Left and
-// Down/Right step, Home and End jump, a typed character picks the next entry that starts with
-// it. Space or a click drops it down; Enter then picks, Escape cancels.
+// Down/Right step, PgUp and PgDn move by a page, Home and End jump, a typed character picks the
+// next entry that starts with it. Space, F4, Alt+Down, Alt+Up or a click drops it down; Enter
+// then picks, Escape cancels.
 class LevelList : public Fl_Choice {
  public:
   LevelList(int x, int y, int width, int height);
@@ -29,6 +30,7 @@ class LevelList : public Fl_Choice {
 
  private:
   void select(int index);
+  void dropDown();
 
   std::deque<std::string> texts_;  // the entries' texts; a deque never moves its elements
   std::vector<Fl_Menu_Item> items_ = std::vector<Fl_Menu_Item>(1);  // ends with the empty item

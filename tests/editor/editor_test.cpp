@@ -1,8 +1,9 @@
-// The editor's tests, as tables over one table of 65,537 levels, driven through the dialog
-// logic: the bytes a level change writes by entry, level and file size; the levels refused;
-// the paths that are no plain file and the writes that fail, with this platform's own rows;
-// then every name byte, and a table that is a folder. A front end records every call; each
-// test runs in a fresh folder and checks each outcome against a snapshot of the whole tree.
+// The editor's tests, as tables over one table of 65,537 levels: the bytes a level change
+// writes by entry, level and file size; the levels refused; the paths that are no plain file
+// and the writes that fail, with this platform's own rows; then every name byte. The dialog
+// logic over a front end that records every call: the list, the level read from it, the
+// owners, and a table that is a folder. Each test runs in a fresh folder and checks each
+// outcome against a snapshot of the whole tree.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,20 +94,25 @@ std::string big(std::size_t from, std::size_t to, bool asDigits = false) {
   return bytes;
 }
 
-// Runs change, which must show exactly message and leave the tree as it was but for the writes
+// Runs change, which must yield exactly message and leave the tree as it was but for the writes
 // into the one file that held original (found by its bytes: a narrow name on Windows need not
 // map one to one onto its key).
-void expectOutcome(const std::function<void()>& change, const Message& message, const std::string& original, const Writes& writes) {
-  rec.messages.clear();
+void expectOutcome(const std::function<Message()>& change, const Message& message, const std::string& original, const Writes& writes) {
   Tree expected = snapshot();
   const auto file = std::find_if(expected.begin(), expected.end(), [&](auto& e) { return e.second == TreeEntry{'f', original}; });
   if (!writes.empty() && file != expected.end()) file->second.bytes = withWrites(original, writes);
-  change();
-  EXPECT_EQ(rec.messages, std::vector<Message>{message});
+  EXPECT_EQ(change(), message);
   EXPECT_EQ(treeDifference(expected, snapshot()), "");
 }
+Message unowned(const EditorMessage& message) { return {message.text, message.caption, nullptr}; }
 
-void command(int id, int notification = 0) { dispatchDialogMessage(DIALOG, MESSAGE_COMMAND, std::uintptr_t(notification) << 16 | id, 0); }
+// The one message that the dialog shows for a command of id.
+Message command(int id, int notification = 0) {
+  rec.messages.clear();
+  dispatchDialogMessage(DIALOG, MESSAGE_COMMAND, std::uintptr_t(notification) << 16 | id, 0);
+  EXPECT_EQ(rec.messages.size(), 1u);
+  return rec.messages.empty() ? Message{} : rec.messages.back();
+}
 
 // [SECTION] Rows
 
@@ -117,13 +123,12 @@ using Make = std::function<std::string(const std::string& path)>;  // the bytes 
 using Around = std::function<void(const std::function<void()>& change)>;
 void plainly(const std::function<void()>& change) { change(); }
 struct Row {
-  const char* level;  // as the list shows it
+  std::int32_t levelIndex;  // the level minus 1
   Make make;
   const char* error;  // nullptr: "Level Changed"; a file's error is captioned with its path
   Writes writes;
   Around around = plainly;
   std::string name = "abc";
-  DialogHandle owner = nullptr;  // of an error
 };
 Make sized(std::size_t byteCount) { return [=](auto& path) { return writeFile(path, characterBytes(byteCount)), characterBytes(byteCount); }; }
 const Make file = sized(512);
@@ -142,10 +147,10 @@ Around heldSharing(DWORD share) {
   };
 }
 const Row platformRows[] = {
-    {"1", bucket, LOAD_ERROR, {}, plainly, "NUL"},  // device names open as devices in any folder
-    {"1", file, LOAD_ERROR, {}, heldSharing(0)},
-    {"1", file, SAVE_ERROR, {}, heldSharing(FILE_SHARE_READ)},
-    {"1", file, nullptr, LEVEL_1_WRITES, heldSharing(FILE_SHARE_READ | FILE_SHARE_WRITE)},
+    {0, bucket, LOAD_ERROR, {}, plainly, "NUL"},  // device names open as devices in any folder
+    {0, file, LOAD_ERROR, {}, heldSharing(0)},
+    {0, file, SAVE_ERROR, {}, heldSharing(FILE_SHARE_READ)},
+    {0, file, nullptr, LEVEL_1_WRITES, heldSharing(FILE_SHARE_READ | FILE_SHARE_WRITE)},
 };
 #else
 void watchdog(unsigned seconds) { alarm(seconds); }  // a read that blocks or never ends fails the test
@@ -172,19 +177,19 @@ Around fileSizeLimit(rlim_t limit) {
   };
 }
 const Row platformRows[] = {
-    {"1", [](auto& path) { return bucket(path), mkfifo(path.c_str(), 0644), ""s; }, LOAD_ERROR, {}},
-    {"1", [](auto& path) { return bucket(path), fs::create_symlink("/dev/null", path), ""s; }, LOAD_ERROR, {}},
-    {"1", [](auto& path) { return bucket(path), fs::create_symlink("../../elsewhere", path), file("Dataserver/elsewhere"); },
+    {0, [](auto& path) { return bucket(path), mkfifo(path.c_str(), 0644), ""s; }, LOAD_ERROR, {}},
+    {0, [](auto& path) { return bucket(path), fs::create_symlink("/dev/null", path), ""s; }, LOAD_ERROR, {}},
+    {0, [](auto& path) { return bucket(path), fs::create_symlink("../../elsewhere", path), file("Dataserver/elsewhere"); },
      nullptr, LEVEL_1_WRITES},
-    {"1", [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0444)), bytes; }, SAVE_ERROR, {}, asNobody},
-    {"1", [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0)), bytes; }, LOAD_ERROR, {}, asNobody},
+    {0, [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0444)), bytes; }, SAVE_ERROR, {}, asNobody},
+    {0, [](auto& path) { const auto bytes = file(path); return fs::permissions(path, fs::perms(0)), bytes; }, LOAD_ERROR, {}, asNobody},
     // Byte 200 reaches the file when the seek to 332 flushes it; the bytes after it fail in
-    // fclose's flush, in the seek to 404, in an fwrite too long for the stream's buffer, and in
-    // one that the limit cuts part-way (a short count, not 0).
-    {"1", file, SAVE_ERROR, {{200, "\0"s}}, fileSizeLimit(300)},
-    {"2", file, SAVE_ERROR, {{200, "\x01"s}}, fileSizeLimit(300)},
-    {"8", file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}}, fileSizeLimit(400)},
-    {"8", file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}, {404, big(4, 600)}}, fileSizeLimit(1000)},
+    // fclose's flush, in the seek to 404, in an fwrite too long for the stream's buffer, in
+    // one that the limit cuts after 2 of its bytes.
+    {0, file, SAVE_ERROR, {{200, "\0"s}}, fileSizeLimit(300)},
+    {1, file, SAVE_ERROR, {{200, "\x01"s}}, fileSizeLimit(300)},
+    {7, file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}}, fileSizeLimit(400)},
+    {7, file, SAVE_ERROR, {{200, "\x07"s}, {332, big(0, 4)}, {404, big(4, 6)}}, fileSizeLimit(406)},
 };
 #endif
 
@@ -219,76 +224,59 @@ TEST_F(Editor, BucketAndPath) {
   }
 }
 
-// One table load of 65,537 levels: the list gets them all in order; level k + 1 is written as
-// levelIndex k with entry k + 1, up to level 65536; 65537, which two bytes cannot hold, and
-// levels outside the table are refused with nothing written. Entry i is i in decimal, read as
-// hexadecimal digits, but for the first ones, not all hexadecimal: each pair converts as
-// strtol base 16 does. Entries end in
-// each of the six whitespace bytes, alone or followed by another.
+// One table load of 65,537 levels: level k + 1 is written as levelIndex k with entry k + 1, up
+// to level 65536; 65537, which two bytes cannot hold, and levels outside the table are refused
+// with nothing written. Entry i is i in decimal, read as hexadecimal digits, but for the first
+// ones, not all hexadecimal: each pair converts as strtol base 16 does. Entries end in each of
+// the six whitespace bytes, alone or followed by another.
 TEST_F(Editor, Levels) {
   const std::string firstEntries[] = {"00000064", "0123456789ABCDEF", "00000000000A", "deadbeef", "A",
                                       "123456789", "-1-1-1-1", big(0, 6000, true), "x\x1A\0y"s};
   std::string text;
-  std::vector<std::string> levels;
-  for (int i = 0; i < 65537; ++i) {
-    levels.push_back(std::to_string(i + 1));
+  for (int i = 0; i < 65537; ++i)
     text += (i < int(std::size(firstEntries)) ? firstEntries[i] : std::to_string(i)) + " \t\n\v\f\r"s.substr(i % 6, 1 + i % 2);
-  }
   writeFile("XPHex.txt", text);
-  EXPECT_EQ(dispatchDialogMessage(DIALOG, MESSAGE_INITDIALOG, 0, 0), 1);
-  EXPECT_TRUE(rec.listEntries == levels) << "not 1..65537 in order: " << rec.listEntries.size() << " entries";
-  EXPECT_EQ(experienceTable()[8], "x\x1A\0y"s);  // read as bytes: no end of file at 1A
-  EXPECT_TRUE(rec.messages.empty());
+  const ExperienceTableLoad load = loadExperienceTable();
+  EXPECT_FALSE(load.failure);
+  ASSERT_EQ(load.table.size(), 65537u);
+  EXPECT_EQ(load.table[8], "x\x1A\0y"s);  // read as bytes: no end of file at 1A
+  EXPECT_EQ(load.table[65536], "65536");
 
   const Writes digits16 = {{200, "\x01"s}, {332, "\xEF\xCD\xAB\x89"s}, {404, "\x67\x45\x23\x01"s}};
   std::vector<Row> rows = {
-      {"1", file, nullptr, LEVEL_1_WRITES},
-      {"1", sized(0), nullptr, LEVEL_1_WRITES},  // grows to 336, the gaps zero
-      {"1", sized(335), nullptr, LEVEL_1_WRITES},
-      {"2", file, nullptr, digits16},
-      {"2", sized(405), nullptr, digits16},
-      {"3", file, nullptr, {{200, "\x02"s}, {332, "\x0A\0\0\0"s}, {404, "\0\0"s}}},  // 0A stays one byte
-      {"4", file, nullptr, {{200, "\x03"s}, {332, "\xEF\xBE\xAD\xDE"s}}},
-      {"5", file, nullptr, {{200, "\x04"s}, {332, "\x0A\0\0\0"s}}},                    // padded on the left to 8
-      {"6", file, nullptr, {{200, "\x05"s}, {332, "\x89\x67\x45\x23"s}, {404, "\x01"s}}},  // and to an even length
-      {"7", file, nullptr, {{200, "\x06"s}, {332, "\xFF\xFF\xFF\xFF"s}}},
-      {"8", sized(100), nullptr, {{200, "\x07"s}, {332, big(0, 4)}, {404, big(4, 6000)}}},
-      {"256", file, nullptr, {{200, "\xFF"s}, {332, "\x55\x02\0\0"s}}},  // byte 201 kept below level 257
-      {"257", file, nullptr, {{200, "\x00\x01"s}, {332, "\x56\x02\0\0"s}}},
-      {"65536", file, nullptr, {{200, "\xFF\xFF"s}, {332, "\x35\x55\x06\0"s}}},
-      {"65537", file, "Level Too High! A character file holds levels up to 65536.", {}},
-      {"65538", file, LEVEL_ERROR, {}},
-      {"0", file, LEVEL_ERROR, {}},
-      {"-2147483648", file, LEVEL_ERROR, {}},
-      {"", file, LEVEL_ERROR, {}, plainly, "abc", DIALOG},  // no level chosen
-      {"1", [](auto&) { return ""s; }, LOAD_ERROR, {}},     // no bucket folder
-      {"1", bucket, LOAD_ERROR, {}},
-      {"1", [](auto& path) { return fs::create_directories(fs::path(path) / "abc.dat"), ""s; }, LOAD_ERROR, {}},
-      {"1", file, nullptr, LEVEL_1_WRITES, plainly, ""},
+      {0, file, nullptr, LEVEL_1_WRITES},
+      {0, sized(0), nullptr, LEVEL_1_WRITES},  // grows to 336, the gaps zero
+      {0, sized(335), nullptr, LEVEL_1_WRITES},
+      {1, file, nullptr, digits16},
+      {1, sized(405), nullptr, digits16},
+      {2, file, nullptr, {{200, "\x02"s}, {332, "\x0A\0\0\0"s}, {404, "\0\0"s}}},  // 0A stays one byte
+      {3, file, nullptr, {{200, "\x03"s}, {332, "\xEF\xBE\xAD\xDE"s}}},
+      {4, file, nullptr, {{200, "\x04"s}, {332, "\x0A\0\0\0"s}}},                    // padded on the left to 8
+      {5, file, nullptr, {{200, "\x05"s}, {332, "\x89\x67\x45\x23"s}, {404, "\x01"s}}},  // and to an even length
+      {6, file, nullptr, {{200, "\x06"s}, {332, "\xFF\xFF\xFF\xFF"s}}},
+      {7, sized(100), nullptr, {{200, "\x07"s}, {332, big(0, 4)}, {404, big(4, 6000)}}},
+      {255, file, nullptr, {{200, "\xFF"s}, {332, "\x55\x02\0\0"s}}},  // byte 201 kept below level 257
+      {256, file, nullptr, {{200, "\x00\x01"s}, {332, "\x56\x02\0\0"s}}},
+      {65535, file, nullptr, {{200, "\xFF\xFF"s}, {332, "\x35\x55\x06\0"s}}},
+      {65536, file, "Level Too High! A character file holds levels up to 65536.", {}},
+      {65537, file, LEVEL_ERROR, {}},
+      {-1, file, LEVEL_ERROR, {}},
+      {0, [](auto&) { return ""s; }, LOAD_ERROR, {}},  // no bucket folder
+      {0, bucket, LOAD_ERROR, {}},
+      {0, [](auto& path) { return fs::create_directories(fs::path(path) / "abc.dat"), ""s; }, LOAD_ERROR, {}},
+      {0, file, nullptr, LEVEL_1_WRITES, plainly, ""},
   };
   rows.insert(rows.end(), std::begin(platformRows), std::end(platformRows));
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    SCOPED_TRACE("row " + std::to_string(i) + ", level " + row.level);
+    SCOPED_TRACE("row " + std::to_string(i) + ", index " + std::to_string(row.levelIndex));
     fs::remove_all("Dataserver");
     const std::string original = row.make(pathOf(row.name));
-    rec.nameText = row.name, rec.levelText = row.level;
     const std::string caption = row.error == LOAD_ERROR || row.error == SAVE_ERROR ? pathOf(row.name) : "Error";
-    expectOutcome([&] { row.around([&] { command(IDC_CHANGE, int(i % 2)); }); },  // any notification: click, Enter, Alt+C
-                  row.error ? Message{row.error, caption, row.owner} : LEVEL_CHANGED, original, row.writes);
+    Message outcome;
+    expectOutcome([&] { return row.around([&] { outcome = unowned(changeCharacterLevel(row.name, row.levelIndex, load.table)); }), outcome; },
+                  row.error ? Message{row.error, caption, nullptr} : LEVEL_CHANGED, original, row.writes);
   }
-
-  // Only IDC_CHANGE acts: not IDOK, not IDCANCEL (Escape), not the other controls; at most 98
-  // characters of the name reach the change.
-  rec.nameText = std::string(120, 'n');
-  expectOutcome([] {
-    for (const int id : {1, 2, IDC_NAME, IDC_LEVEL, IDC_CHANGE}) command(id);
-    EXPECT_EQ(dispatchDialogMessage(DIALOG, 0x0002, 0, 0), 0);
-  }, {LOAD_ERROR, pathOf(std::string(98, 'n')), nullptr}, "", {});
-  EXPECT_EQ(dispatchDialogMessage(DIALOG, MESSAGE_CLOSE, 0, 0), 0);
-  // The music starts before the icon is set and stops before the dialog ends.
-  EXPECT_EQ(std::vector(rec.events.begin(), rec.events.begin() + 2), (std::vector{"open"s, "icon"s}));
-  EXPECT_EQ(std::vector(rec.events.end() - 2, rec.events.end()), (std::vector{"close"s, "end 0"s}));
 }
 
 // "a" + byte + "z" for every byte from 01 to FF, with the file that it would reach made where
@@ -296,9 +284,7 @@ TEST_F(Editor, Levels) {
 // any other byte is used as typed, and only that file changes (where the platform cannot hold
 // such a name, '*' or '?' on Windows, the file is reported missing).
 TEST_F(Editor, EveryNameByte) {
-  writeFile("XPHex.txt", "00000064\n");
-  loadExperienceTable();
-  EXPECT_EQ(loadExperienceTable(), 1u);  // each load starts from an empty table
+  const ExperienceTable table = {"00000064"};
   const std::string original = characterBytes(512);
   for (int byte = 0x01; byte <= 0xFF; ++byte) {
     SCOPED_TRACE("byte " + std::to_string(byte));
@@ -311,8 +297,39 @@ TEST_F(Editor, EveryNameByte) {
     if (made != nullptr) std::fwrite(original.data(), 1, original.size(), made), std::fclose(made);
     const bool refused = byte < 0x20 || byte == '\\' || byte == '/' || byte == ':';
     const Message message = refused ? Message{"Invalid Character Name!", "Error", nullptr} : made ? LEVEL_CHANGED : Message{LOAD_ERROR, path, nullptr};
-    expectOutcome([&] { changeCharacterLevel(name, 0); }, message, original, message == LEVEL_CHANGED ? LEVEL_1_WRITES : Writes{});
+    expectOutcome([&] { return unowned(changeCharacterLevel(name, 0, table)); }, message, original, message == LEVEL_CHANGED ? LEVEL_1_WRITES : Writes{});
   }
+}
+
+// The dialog over a table of two levels: the list gets both in order; the chosen level goes on
+// as its index (level 2 writes entry 2), the name as its first 98 characters; no level chosen
+// is the dialog's own error, owned by it; only IDC_CHANGE acts, with any notification (click,
+// Enter, Alt+C); the music starts before the icon is set and stops before the dialog ends.
+TEST_F(Editor, Dialog) {
+  writeFile("XPHex.txt", "00000064\r\n0123456789ABCDEF");
+  EXPECT_EQ(dispatchDialogMessage(DIALOG, MESSAGE_INITDIALOG, 0, 0), 1);
+  EXPECT_EQ(rec.listEntries, (std::vector{"1"s, "2"s}));
+  EXPECT_TRUE(rec.messages.empty());
+
+  rec.nameText = "abc";
+  const std::string original = file(pathOf("abc"));
+  const std::pair<std::string, Message> levels[] = {{"", {LEVEL_ERROR, "Error", DIALOG}}, {"-2147483648", {LEVEL_ERROR, "Error", nullptr}}};
+  for (const auto& [level, message] : levels) {
+    rec.levelText = level;
+    expectOutcome([] { return command(IDC_CHANGE); }, message, original, {});
+  }
+  rec.levelText = "2";
+  expectOutcome([] { return command(IDC_CHANGE, 1); }, LEVEL_CHANGED, original, {{200, "\x01"s}, {332, "\xEF\xCD\xAB\x89"s}, {404, "\x67\x45\x23\x01"s}});
+
+  rec.nameText = std::string(120, 'n');
+  expectOutcome([] {
+    for (const int id : {1, 2, IDC_NAME, IDC_LEVEL}) dispatchDialogMessage(DIALOG, MESSAGE_COMMAND, std::uintptr_t(id), 0);
+    EXPECT_EQ(dispatchDialogMessage(DIALOG, 0x0002, 0, 0), 0);
+    return command(IDC_CHANGE);
+  }, {LOAD_ERROR, pathOf(std::string(98, 'n')), nullptr}, "", {});
+  EXPECT_EQ(dispatchDialogMessage(DIALOG, MESSAGE_CLOSE, 0, 0), 0);
+  EXPECT_EQ(std::vector(rec.events.begin(), rec.events.begin() + 2), (std::vector{"open"s, "icon"s}));
+  EXPECT_EQ(std::vector(rec.events.end() - 2, rec.events.end()), (std::vector{"close"s, "end 0"s}));
 }
 
 // XPHex.txt a folder, which opens for reading on Linux, and so no table: its error, unowned,

@@ -145,6 +145,16 @@ case_keyboard() {
   keys 1 1 Return
   press_ok '^Succeeded$'
   expect_bytes "$file" 200 09ee
+  # A page moves 4 entries: from 1, PgDn PgDn PgUp gives 5.
+  focus "$dialog"
+  keys Home Next Next Prior Return
+  press_ok '^Succeeded$'
+  expect_bytes "$file" 200 04ee
+  # F4 and Alt+Down drop the list, where Down and Enter pick the next entry: 7.
+  focus "$dialog"
+  keys F4 Down Return alt+Down Down Return Return
+  press_ok '^Succeeded$'
+  expect_bytes "$file" 200 06ee
 
   "$wm_close" "$dialog"
   expect_exit "after the close box"
