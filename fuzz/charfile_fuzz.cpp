@@ -13,17 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "editor/character_file.h"
 #include "editor/experience_table.h"
-#include "fuzz/editor_fuzz_setup.h"
+#include "tests/support/tree_snapshot.h"
 
 namespace fs = std::filesystem;
+using namespace test_support;
 
 namespace {
 
@@ -34,28 +32,8 @@ std::string message;  // of the change being checked
   std::abort();
 }
 
-// Every entry under the folder: its kind and, for a file, its bytes.
-using Tree = std::map<fs::path, std::string>;
-
-Tree snapshot() {
-  Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(privateFolder)) {
-    const fs::path relative = fs::relative(entry.path(), privateFolder);
-    if (entry.is_directory()) {
-      tree[relative] = "<folder>";
-    } else {
-      std::ifstream in(entry.path(), std::ios::binary);
-      tree[relative] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-  }
-  return tree;
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) fail("cannot write a file of the tree");
-}
+// The current directory for the whole run; removed at exit.
+std::unique_ptr<ScratchFolder> folder;
 
 // A file's bytes before the change: a pattern that no written byte is likely to keep equal
 // everywhere.
@@ -68,7 +46,7 @@ std::string fileBytes(std::size_t byteCount) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!enterPrivateFolder("charfile_fuzz")) fail("no temporary folder");
+  folder = std::make_unique<ScratchFolder>("charfile_fuzz");
   return 0;
 }
 
@@ -88,11 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   // in the next bucket under the same name and beside the buckets, and the character's file
   // as a file (flag 1) or a folder (flag 2), or missing.
   std::error_code ignored;
-  fs::remove_all(privateFolder / "Dataserver", ignored);
-  writeFile(privateFolder / "XPHex.txt", tableText);
+  fs::remove_all("Dataserver", ignored);
+  writeFile("XPHex.txt", tableText);
   const bool validName = isValidCharacterName(name);
   const std::uint8_t bucket = characterBucket(name);
-  const fs::path userdata = privateFolder / "Dataserver" / "userdata";
+  const fs::path userdata = fs::path("Dataserver") / "userdata";
   const fs::path bucketFolder = userdata / std::to_string(bucket);
   const fs::path target = bucketFolder / (name + ".dat");
   fs::create_directories(userdata);
@@ -141,11 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   };
 
   if (before.size() != after.size()) fail("an entry of the tree appeared or vanished");
-  const fs::path targetName = fs::relative(target, privateFolder);
-  for (const auto& [path, bytes] : before) {
+  const std::u8string targetKey = target.generic_u8string();
+  const std::string targetName(targetKey.begin(), targetKey.end());
+  for (const auto& [path, entry] : before) {
     const auto found = after.find(path);
     if (found == after.end()) fail("an entry of the tree was renamed");
-    const std::string& now = found->second;
+    if (found->second.kind != entry.kind) fail("an entry of the tree changed its kind");
+    const std::string &bytes = entry.bytes, &now = found->second.bytes;
     if (now == bytes) continue;
     if (!changed || path != targetName) fail("a file other than the character's changed");
     if (now.size() < bytes.size()) fail("the character's file was cut");
@@ -159,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
     if (levelIndex >= 256 && static_cast<std::uint8_t>(now[201]) != ((levelIndex >> 8) & 0xFF))
       fail("byte 201 is not the level index's high byte");
   }
-  if (changed && before.at(targetName).size() < 336 && after.at(targetName).size() < 336)
+  if (changed && before.at(targetName).bytes.size() < 336 && after.at(targetName).bytes.size() < 336)
     fail("a short file did not grow to take the experience");
   return 0;
 }

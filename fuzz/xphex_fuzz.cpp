@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "editor/experience_table.h"
-#include "fuzz/editor_fuzz_setup.h"
+#include "tests/support/tree_snapshot.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ std::vector<std::string> tokensOf(const std::uint8_t* data, std::size_t byteCoun
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!enterPrivateFolder("xphex_fuzz")) fail("no temporary folder");
+  // The current directory for the whole run; removed at exit.
+  static const auto folder = std::make_unique<test_support::ScratchFolder>("xphex_fuzz");
   return 0;
 }
 
