@@ -461,6 +461,16 @@ struct Ramp {
   float rightDelta;
 };
 
+// One side's per-frame change from the 24.8 gain reached towards the target (0 where it is
+// reached); a side that moves gives the ramp its RAMP_LENGTH frames. >> 8 on the 24.8 gain
+// rounds down, also below 0.
+float sideRampDelta(std::int32_t target, std::int32_t current24p8, std::int32_t& frames) {
+  const std::int32_t diff = target - (current24p8 >> 8);
+  if (diff == 0) return 0.0f;
+  frames = static_cast<std::int32_t>(RAMP_LENGTH);
+  return rampDelta(diff);
+}
+
 // Goes on with the running ramp while its targets stand, else sets one up from the gains
 // reached towards the targets (none where both are reached).
 Ramp rampOf(Voice& voice) {
@@ -469,20 +479,11 @@ Ramp rampOf(Voice& voice) {
     return {voice.rampFramesLeft, voice.leftRampDelta, voice.rightRampDelta};
   }
   Ramp ramp{0, 0.0f, 0.0f};
-  // >> 8 on the 24.8 gain rounds down, also below 0.
   voice.rampLeftTarget = voice.leftGain;
-  const std::int32_t leftDiff = voice.leftGain - (voice.currentLeftGain >> 8);
-  if (leftDiff != 0) {
-    ramp.leftDelta = rampDelta(leftDiff);
-    ramp.frames = static_cast<std::int32_t>(RAMP_LENGTH);
-  }
+  ramp.leftDelta = sideRampDelta(voice.leftGain, voice.currentLeftGain, ramp.frames);
   voice.leftRampDelta = ramp.leftDelta;
   voice.rampRightTarget = voice.rightGain;
-  const std::int32_t rightDiff = voice.rightGain - (voice.currentRightGain >> 8);
-  if (rightDiff != 0) {
-    ramp.rightDelta = rampDelta(rightDiff);
-    ramp.frames = static_cast<std::int32_t>(RAMP_LENGTH);
-  }
+  ramp.rightDelta = sideRampDelta(voice.rightGain, voice.currentRightGain, ramp.frames);
   voice.rightRampDelta = ramp.rightDelta;
   return ramp;
 }
