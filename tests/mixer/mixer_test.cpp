@@ -229,11 +229,13 @@ constexpr std::uint32_t RENDER_BLOCKS = 4 * 44100 / 884;  // a sanitizer looks f
 constexpr std::uint32_t RENDER_BLOCKS = 20 * 44100 / 884;
 #endif
 
-// The benchmark modules, then the module files that tests/mixer/CMakeLists.txt lists.
+// The benchmark modules, our own and the real ones; a real one that is not installed fails.
 TEST_P(Loops, LongRendersMatchTheModelInEveryCall) {
   useMixerLoops(GetParam());
   std::vector<BenchModule> modules = defaultBenchModules();
-  for (const std::string& path : std::vector<std::string>{LE_MODEL_MODULE_FILES}) modules.push_back({path, test_support::readFile(path)});
+  std::vector<std::string> missing;
+  for (BenchModule& m : realBenchModules(missing)) modules.push_back(std::move(m));
+  EXPECT_EQ(missing, std::vector<std::string>{}) << "scripts/setup.sh installs the real modules";
   for (const BenchModule& m : modules) {
     const test_support::LoadedPlayer loaded(m.bytes);
     std::string difference;
