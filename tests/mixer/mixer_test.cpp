@@ -233,10 +233,12 @@ constexpr std::uint32_t RENDER_BLOCKS = 20 * 44100 / 884;
 TEST_P(Loops, LongRendersMatchTheModelInEveryCall) {
   useMixerLoops(GetParam());
   std::vector<BenchModule> modules = defaultBenchModules();
+  const std::size_t ownModules = modules.size();
   std::vector<std::string> missing;
   for (BenchModule& m : realBenchModules(missing)) modules.push_back(std::move(m));
   EXPECT_EQ(missing, std::vector<std::string>{}) << "scripts/setup.sh installs the real modules";
-  for (const BenchModule& m : modules) {
+  for (std::size_t i = 0; i < modules.size(); ++i) {
+    const BenchModule& m = modules[i];
     const test_support::LoadedPlayer loaded(m.bytes);
     std::string difference;
     std::uint64_t calls = 0, audibleVoiceFrames = 0;
@@ -247,8 +249,9 @@ TEST_P(Loops, LongRendersMatchTheModelInEveryCall) {
       if (!difference.empty()) difference += ", at frame " + std::to_string(frame);
     });
     EXPECT_EQ(difference, "") << m.name;
-    // A few voices heard on average, or the comparison would mean little.
-    EXPECT_GT(audibleVoiceFrames, 3u * RENDER_BLOCKS * 884) << m.name;
+    // Voices heard, or the comparison would mean little: a few on average in our busy modules,
+    // one in the real ones, some of which open quietly.
+    EXPECT_GT(audibleVoiceFrames, (i < ownModules ? 3u : 1u) * RENDER_BLOCKS * 884) << m.name;
   }
 }
 
