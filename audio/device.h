@@ -8,28 +8,27 @@
 
 #include "audio/output.h"
 
-// One output device. Every operation is called on the dialog's thread, except position,
+// One output device: it plays a ring of bytes that the caller owns, round and round, and says
+// how far it has got. Every operation is called on the dialog's thread, except position,
 // which the playback thread calls. One stream at a time.
 struct AudioDevice {
   const char* name;
   // Opens a stream of this format. False when there is no such device; nothing stays open.
   bool (*open)(const WaveFormat& format);
-  // Takes the ring that header describes (the caller owns the memory and keeps it until
-  // unprepare). Nothing plays yet.
-  bool (*prepare)(WaveHeader& header);
-  // Starts the endless replay of the prepared ring from its byte 0.
-  bool (*submit)();
-  // Bytes played since submit, running on across the ring's loops. False when it cannot be
+  // Starts the endless replay of the ring's ringBytes from its byte 0. The caller keeps the
+  // ring until stop has returned. False when nothing plays.
+  bool (*start)(const std::uint8_t* ring, std::uint32_t ringBytes);
+  // Bytes played since start, running on across the ring's loops. False when it cannot be
   // told; *bytesPlayed is then left alone.
   bool (*position)(std::uint64_t* bytesPlayed);
-  // Stops playback at once; the ring is no longer read when it returns.
-  void (*reset)();
-  void (*unprepare)(WaveHeader& header);
+  // Stops playback at once: the ring is no longer read when it returns. Does nothing when
+  // nothing was started.
+  void (*stop)();
   void (*close)();
 };
 
 // A device without sound that plays at the real rate: its position advances with the steady
-// clock, 176400 bytes per second from the submit. It never fails to open.
+// clock, 176400 bytes per second from the start. It never fails to open.
 extern const AudioDevice silentAudioDevice;
 
 // This platform's real device: wave-out on Windows, PortAudio elsewhere.

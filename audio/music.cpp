@@ -51,18 +51,7 @@ void startMusic(const ModuleImage& image) {
     return;
   }
 
-  if (!allocateRing()) {
-    stopMusic();
-    return;
-  }
-  waveHeader = WaveHeader{};
-  waveHeader.data = waveRing;
-  waveHeader.bufferLength = RING_BYTES;
-  waveHeader.flags = WAVE_HEADER_BEGINLOOP | WAVE_HEADER_ENDLOOP;
-  waveHeader.loops = WAVE_HEADER_LOOP_FOREVER;
-  if (waveDevice->prepare(waveHeader)) waveHeader.flags |= WAVE_HEADER_PREPARED;
-
-  if (!allocateMixBuffer()) {
+  if (!allocateRing() || !allocateMixBuffer()) {
     stopMusic();
     return;
   }
@@ -72,7 +61,7 @@ void startMusic(const ModuleImage& image) {
     fillBlock();
   } while (writeBlock != 0);
 
-  waveDevice->submit();
+  waveDevice->start(waveRing, RING_BYTES);
   playbackRunning.store(1);
   playbackThread = threadOps->create(playbackThreadProc);
   // Without a thread nothing refills the ring; the device loops the two primed seconds.
@@ -89,14 +78,12 @@ void stopMusic() {
     playbackThread = nullptr;
   }
 
-  releaseMixBuffer();
-  if (waveDevice != nullptr) waveDevice->reset();
-  if (waveRing != nullptr) {
-    if (waveDevice != nullptr) waveDevice->unprepare(waveHeader);
-    waveHeader.flags &= ~WAVE_HEADER_PREPARED;
-    releaseRing();
+  if (waveDevice != nullptr) {
+    waveDevice->stop();
+    waveDevice->close();
   }
-  if (waveDevice != nullptr) waveDevice->close();
+  releaseMixBuffer();
+  releaseRing();
   waveDevice = nullptr;
   writeBlock = 0;
   releaseModule();

@@ -25,7 +25,6 @@ static_assert(std::endian::native == std::endian::little,
 std::uint8_t* waveRing = nullptr;
 void* mixBufferRaw = nullptr;
 float* mixBuffer = nullptr;
-WaveHeader waveHeader = {};
 const AudioDevice* waveDevice = nullptr;
 std::int32_t writeBlock = 0;
 std::atomic<std::int32_t> playbackRunning{0};

@@ -47,22 +47,6 @@ constexpr std::uint32_t POLL_INTERVAL_MS = 5;
 static_assert(RING_FRAMES * 2 * sizeof(float) + MIX_BUFFER_ALIGNMENT <= MIX_BUFFER_BYTES,
               "the float ring and its alignment slack must fit the allocation");
 
-// The portable form of the wave-out header over the whole ring. With both loop flags and a
-// loop count of all ones the device replays the ring until it is reset.
-struct WaveHeader {
-  std::uint8_t* data;            // = waveRing
-  std::uint32_t bufferLength;    // = RING_BYTES
-  std::uint32_t bytesRecorded;   // = 0
-  std::uintptr_t user;           // = 0
-  std::uint32_t flags;           // WAVE_HEADER_*
-  std::uint32_t loops;           // = 0xFFFFFFFF
-};
-
-constexpr std::uint32_t WAVE_HEADER_PREPARED = 2;
-constexpr std::uint32_t WAVE_HEADER_BEGINLOOP = 4;
-constexpr std::uint32_t WAVE_HEADER_ENDLOOP = 8;
-constexpr std::uint32_t WAVE_HEADER_LOOP_FOREVER = 0xFFFFFFFFu;
-
 //-----------------------------------------------------------------------------
 // [SECTION] Process-wide state
 //-----------------------------------------------------------------------------
@@ -72,7 +56,6 @@ constexpr std::uint32_t WAVE_HEADER_LOOP_FOREVER = 0xFFFFFFFFu;
 extern std::uint8_t* waveRing;   // RING_BYTES, interleaved 16-bit stereo; null when stopped
 extern void* mixBufferRaw;       // the allocation that is released; null when stopped
 extern float* mixBuffer;         // first 16-byte-aligned address in mixBufferRaw: RING_FRAMES x 2
-extern WaveHeader waveHeader;
 extern const AudioDevice* waveDevice;   // the open device; null when none
 extern std::int32_t writeBlock;         // 0..RING_BLOCKS-1, the next block to fill
 

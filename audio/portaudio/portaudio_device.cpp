@@ -15,7 +15,7 @@ namespace {
 PaStream* stream = nullptr;
 const std::uint8_t* ring = nullptr;  // the caller's ring, read by the callback only while running
 std::uint32_t ringBytes = 0;
-// Bytes handed to PortAudio since the submit; written by the callback's thread, read by the
+// Bytes handed to PortAudio since the start; written by the callback's thread, read by the
 // playback thread. The ring offset is this count modulo ringBytes.
 std::atomic<std::uint64_t> bytesHandedOut{0};
 
@@ -74,14 +74,10 @@ bool portAudioOpen(const WaveFormat& format) {
   return true;
 }
 
-bool portAudioPrepare(WaveHeader& header) {
-  ring = header.data;
-  ringBytes = header.bufferLength;
-  return ring != nullptr && ringBytes != 0;
-}
-
-bool portAudioSubmit() {
-  if (ring == nullptr) return false;
+bool portAudioStart(const std::uint8_t* ringBytesStart, std::uint32_t byteCount) {
+  if (ringBytesStart == nullptr || byteCount == 0) return false;
+  ring = ringBytesStart;
+  ringBytes = byteCount;
   bytesHandedOut.store(0);
   return Pa_StartStream(stream) == paNoError;
 }
@@ -91,11 +87,8 @@ bool portAudioPosition(std::uint64_t* bytesPlayed) {
   return true;
 }
 
-void portAudioReset() {
+void portAudioStop() {
   if (Pa_IsStreamStopped(stream) == 0) Pa_AbortStream(stream);
-}
-
-void portAudioUnprepare(WaveHeader&) {
   ring = nullptr;
   ringBytes = 0;
 }
@@ -110,8 +103,7 @@ void portAudioClose() {
 }  // namespace
 
 const AudioDevice portAudioDevice = {
-    "portaudio",    portAudioOpen,      portAudioPrepare, portAudioSubmit, portAudioPosition,
-    portAudioReset, portAudioUnprepare, portAudioClose,
+    "portaudio", portAudioOpen, portAudioStart, portAudioPosition, portAudioStop, portAudioClose,
 };
 
 const AudioDevice& platformAudioDevice() { return portAudioDevice; }

@@ -31,18 +31,15 @@ bool waveOutDeviceOpen(const WaveFormat& format) {
   return true;
 }
 
-bool waveOutDevicePrepare(WaveHeader& ringHeader) {
+// One header over the whole ring, both loop flags and a loop count of all ones: the driver
+// replays the ring until it is reset.
+bool waveOutDeviceStart(const std::uint8_t* ring, std::uint32_t ringBytes) {
   header = WAVEHDR{};
-  header.lpData = reinterpret_cast<LPSTR>(ringHeader.data);
-  header.dwBufferLength = ringHeader.bufferLength;
-  header.dwBytesRecorded = ringHeader.bytesRecorded;
-  header.dwUser = ringHeader.user;
-  header.dwFlags = ringHeader.flags;
-  header.dwLoops = ringHeader.loops;
-  return waveOutPrepareHeader(device, &header, sizeof(header)) == MMSYSERR_NOERROR;
-}
-
-bool waveOutDeviceSubmit() {
+  header.lpData = reinterpret_cast<LPSTR>(const_cast<std::uint8_t*>(ring));
+  header.dwBufferLength = ringBytes;
+  header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  header.dwLoops = 0xFFFFFFFFu;
+  if (waveOutPrepareHeader(device, &header, sizeof(header)) != MMSYSERR_NOERROR) return false;
   lastRawBytes = 0;
   wrappedBytes = 0;
   return waveOutWrite(device, &header, sizeof(header)) == MMSYSERR_NOERROR;
@@ -62,9 +59,9 @@ bool waveOutDevicePosition(std::uint64_t* bytesPlayed) {
   return true;
 }
 
-void waveOutDeviceReset() { waveOutReset(device); }
-
-void waveOutDeviceUnprepare(WaveHeader&) {
+void waveOutDeviceStop() {
+  if ((header.dwFlags & WHDR_PREPARED) == 0) return;
+  waveOutReset(device);
   waveOutUnprepareHeader(device, &header, sizeof(header));
   header.dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
 }
@@ -77,8 +74,7 @@ void waveOutDeviceClose() {
 }  // namespace
 
 const AudioDevice waveOutDevice = {
-    "waveout",          waveOutDeviceOpen,      waveOutDevicePrepare, waveOutDeviceSubmit,
-    waveOutDevicePosition, waveOutDeviceReset, waveOutDeviceUnprepare, waveOutDeviceClose,
+    "waveout", waveOutDeviceOpen, waveOutDeviceStart, waveOutDevicePosition, waveOutDeviceStop, waveOutDeviceClose,
 };
 
 const AudioDevice& platformAudioDevice() { return waveOutDevice; }

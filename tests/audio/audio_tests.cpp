@@ -56,22 +56,23 @@ struct FakeDevice {
   std::atomic<bool> positionReadable{true};
   std::atomic<int> positionQueries{0};
   std::vector<std::string> calls;  // dialog-thread operations, in order
-  WaveHeader prepared{};
-  std::uint32_t blocksAtSubmit = 0;
+  const std::uint8_t* ring = nullptr;
+  std::uint32_t ringBytes = 0, blocksAtStart = 0;
 } fake;
 
 const AudioDevice fakeDevice = {
     "fake",
     [](const WaveFormat& f) { return fake.calls.push_back(f.avgBytesPerSec == 176400 && f.blockAlign == 4 ? "open" : "open?"), true; },
-    [](WaveHeader& header) { return fake.prepared = header, fake.calls.push_back("prepare"), true; },
-    [] { return fake.blocksAtSubmit = blocksPublished.load(), fake.calls.push_back("submit"), true; },
+    [](const std::uint8_t* ring, std::uint32_t ringBytes) {
+      fake.ring = ring, fake.ringBytes = ringBytes, fake.blocksAtStart = blocksPublished.load();
+      return fake.calls.push_back("start"), true;
+    },
     [](std::uint64_t* bytesPlayed) {
       ++fake.positionQueries;
       if (fake.positionReadable) *bytesPlayed = fake.position;
       return fake.positionReadable.load();
     },
-    [] { fake.calls.push_back("reset"); },
-    [](WaveHeader&) { fake.calls.push_back("unprepare"); },
+    [] { fake.calls.push_back("stop"); },
     [] { fake.calls.push_back("close"); },
 };
 
@@ -204,20 +205,18 @@ TEST_F(Music, StartPrimesTheRingAndStopRunsWithoutWaitingForAPass) {
   deferredProc = nullptr;
   startMusic(moduleImage());
   EXPECT_EQ(deferredProc, &playbackThreadProc) << "the refill thread is created";
-  // priming is exactly 100 fills, all before the submit
-  EXPECT_EQ(std::make_tuple(blocksPublished.load() - published, fake.blocksAtSubmit - published, writeBlock, playbackRunning.load()),
-            std::make_tuple(RING_BLOCKS, RING_BLOCKS, 0, 1));
+  // priming is exactly 100 fills, all before the start, which gets the whole ring
+  EXPECT_EQ(std::make_tuple(blocksPublished.load() - published, fake.blocksAtStart - published, writeBlock,
+                            playbackRunning.load(), fake.ring, fake.ringBytes),
+            std::make_tuple(RING_BLOCKS, RING_BLOCKS, 0, 1, waveRing, RING_BYTES));
   for (std::uint32_t b = 0; b < RING_BLOCKS; ++b) EXPECT_TRUE(ringBlockEquals(b, model, b)) << "block " << b;
-  const WaveHeader& h = fake.prepared;
-  EXPECT_EQ(std::make_tuple(h.data, h.bufferLength, h.bytesRecorded, h.user, h.flags, h.loops),
-            std::make_tuple(waveRing, RING_BYTES, 0u, std::uintptr_t{0}, 12u, 0xFFFFFFFFu));
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(mixBuffer) % 16, 0u);
   EXPECT_LT(reinterpret_cast<std::uintptr_t>(mixBuffer) - reinterpret_cast<std::uintptr_t>(mixBufferRaw), 16u);
 
   stopMusic();  // the thread has not run yet: no wait, and it leaves without a pass
   EXPECT_EQ(std::make_tuple(sleeps.load(), fake.positionQueries.load(), blocksPublished.load() - published),
             std::make_tuple(0, 0, RING_BLOCKS));
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "prepare", "submit", "reset", "unprepare", "close"}));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "start", "stop", "close"}));
   expectStopped();
 }
 
@@ -234,9 +233,9 @@ TEST_F(Music, WithoutAModuleMemoryOrThreadNothingRefillsTheRing) {
   const Case cases[] = {
       {"empty image", {nullptr, 0}, 0, &deferredOps, {}},
       {"truncated image", {notAModule, sizeof notAModule}, 0, &deferredOps, {}},
-      {"no ring", moduleImage(), RING_BYTES, &deferredOps, {"open", "reset", "close"}},
-      {"no float buffer", moduleImage(), MIX_BUFFER_BYTES, &deferredOps, {"open", "prepare", "reset", "unprepare", "close"}},
-      {"no thread", moduleImage(), 0, &noThread, {"open", "prepare", "submit"}},
+      {"no ring", moduleImage(), RING_BYTES, &deferredOps, {"open", "stop", "close"}},
+      {"no float buffer", moduleImage(), MIX_BUFFER_BYTES, &deferredOps, {"open", "stop", "close"}},
+      {"no thread", moduleImage(), 0, &noThread, {"open", "start"}},
   };
   for (const Case& c : cases) {
     resetFake();
@@ -285,16 +284,16 @@ TEST(SilentDevice, ChosenByTheEnvironmentAndPacedByTheClock) {
   const AudioDevice* chosen = openChosenDevice(PLAYBACK_FORMAT);
   setAudioChoice(choice != nullptr ? saved.c_str() : nullptr);
   ASSERT_EQ(chosen, &silentAudioDevice);
-  std::uint64_t beforeSubmit = 1, bytes = 0;
-  silentAudioDevice.position(&beforeSubmit);
-  const auto submitted = std::chrono::steady_clock::now();
-  silentAudioDevice.submit();
+  std::uint64_t beforeStart = 1, bytes = 0;
+  silentAudioDevice.position(&beforeStart);
+  const auto started = std::chrono::steady_clock::now();
+  silentAudioDevice.start(nullptr, 0);  // plays nothing, so reads no ring
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   ASSERT_TRUE(silentAudioDevice.position(&bytes));
-  const auto elapsed = std::chrono::steady_clock::now() - submitted;
-  silentAudioDevice.reset();
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  silentAudioDevice.stop();
   silentAudioDevice.close();
-  EXPECT_EQ(std::make_pair(beforeSubmit, bytes % 4), std::make_pair(std::uint64_t{0}, std::uint64_t{0})) << "nothing before the submit, then whole frames";
+  EXPECT_EQ(std::make_pair(beforeStart, bytes % 4), std::make_pair(std::uint64_t{0}, std::uint64_t{0})) << "nothing before the start, then whole frames";
   EXPECT_GE(bytes, 120 * 176400 / 1000 - 4) << "at least the 120 ms slept";
   EXPECT_LE(bytes, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * 176400 / 1000000 + 4);
 }
