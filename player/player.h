@@ -8,6 +8,7 @@
 //   [SECTION] Sequencer                     (sequencer.cpp)
 //   [SECTION] Row processing                (row.cpp)
 //   [SECTION] Per-tick effects              (tick_effects.cpp)
+//     helpers the three above share       (rows.h, rows.cpp)
 //   [SECTION] Voice update, envelopes       (voice_update.cpp)
 //   [SECTION] Modulation steps              (modulation.cpp)
 //   [SECTION] Position and clock effects    (position_effects.cpp)
@@ -129,9 +130,6 @@ void playerTick();
 
 void processRow();
 void processTickEffects();
-void resetInstrumentState(Channel& channel, const Sample& sample);
-void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte);  // volumeByte != 0
-std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune);
 
 //-----------------------------------------------------------------------------
 // [SECTION] Voice update, envelopes and auto-vibrato

@@ -8,10 +8,6 @@
 
 namespace {
 
-void clearFlags(Channel& channel, std::uint8_t flags) {
-  channel.updateFlags &= static_cast<std::uint8_t>(~flags);
-}
-
 // The vibrato phase runs over -32..31, one cycle in 64 units: 31 + 15 wraps to -18.
 void advanceVibratoPhase(Channel& channel) {
   std::int32_t pos = static_cast<std::int8_t>(
