@@ -27,7 +27,7 @@ void remember(std::uint8_t& memory, std::uint8_t value) {
 }
 
 // Lxy: put the volume envelope at tick p. This replaces the step that the row already took.
-void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::int32_t p) {
+void setVolumeEnvelopePosition(EnvelopeState& state, const Envelope& envelope, std::int32_t p) {
   // The loader keeps pointCount within the 12 stored points; the clamp keeps a bad count
   // from reading past them. An envelope that is on has at least two points.
   const int n = envelope.pointCount > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS
@@ -36,28 +36,27 @@ void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::
   int i = 0;
   while (i < n - 1 && p > envelope.points[i + 1].tick) ++i;
   if (i >= n - 1) {
-    channel.volEnvLevel = envelopePointValue(envelope.points[n - 1]);
-    channel.volEnvDone = 1;
-    channel.volEnvPoint = i;
+    state.level = envelopePointValue(envelope.points[n - 1]);
+    state.done = 1;
+    state.point = i;
     return;
   }
   const std::int32_t x0 = envelope.points[i].tick;
   const std::int32_t y0 = envelopePointValue(envelope.points[i]);
   const std::int32_t x1 = envelope.points[i + 1].tick;
   const std::int32_t y1 = envelopePointValue(envelope.points[i + 1]);
-  channel.volEnvDone = 0;
-  channel.volEnvTick = p;
+  state.done = 0;
+  state.tick = p;
   // 16.16 fixed point, the step truncated toward zero as the envelope step does it. The
   // products are formed in 64 bits: values above 64 would overflow 32.
-  channel.volEnvStep =
-      x1 == x0 ? 0
-               : static_cast<std::int32_t>((static_cast<std::int64_t>(y1 - y0) * 65536) /
-                                           (x1 - x0));
-  channel.volEnvLevelFixed = static_cast<std::int32_t>(
+  state.step = x1 == x0 ? 0
+                        : static_cast<std::int32_t>(
+                              (static_cast<std::int64_t>(y1 - y0) * 65536) / (x1 - x0));
+  state.levelFixed = static_cast<std::int32_t>(
       static_cast<std::int64_t>(y0) * 65536 +
-      static_cast<std::int64_t>(p - x0) * channel.volEnvStep);
-  channel.volEnvLevel = envelopeLevel(channel.volEnvLevelFixed);
-  channel.volEnvPoint = i + 1;
+      static_cast<std::int64_t>(p - x0) * state.step);
+  state.level = envelopeLevel(state.levelFixed);
+  state.point = i + 1;
 }
 
 void firstTickExtended(Channel& channel, Sample& sample, std::uint8_t xy,
@@ -201,7 +200,8 @@ void firstTickEffect(Channel& channel, const ChannelSelection& selection, const 
       break;
     case fx::SET_ENVELOPE_POSITION:
       if (selection.instrument->volumeEnvelope.flags & ENVELOPE_ON) {
-        setVolumeEnvelopePosition(channel, selection.instrument->volumeEnvelope, xy);
+        setVolumeEnvelopePosition(channel.volumeEnvelope, selection.instrument->volumeEnvelope,
+                                  xy);
       }
       break;
     case fx::PANNING_SLIDE:
@@ -280,18 +280,14 @@ void processChannelRow(Channel& channel, const NoteCell& cell) {
   if (cell.note == NOTE_KEY_OFF || cell.effect == fx::KEY_OFF) channel.keyOff = 1;
 
   if (instrument.volumeEnvelope.flags & ENVELOPE_ON) {
-    if (!channel.volEnvDone) {
-      stepEnvelope(channel, channel.volEnvTick, channel.volEnvPoint, channel.volEnvLevelFixed,
-                   channel.volEnvLevel, channel.volEnvStep, channel.volEnvDone,
-                   instrument.volumeEnvelope, UPDATE_VOLUME);
+    if (!channel.volumeEnvelope.done) {
+      stepEnvelope(channel, channel.volumeEnvelope, instrument.volumeEnvelope, UPDATE_VOLUME);
     }
   } else if (channel.keyOff) {
-    channel.volEnvLevel = 0;  // a released note without a volume envelope stops at once
+    channel.volumeEnvelope.level = 0;  // a released note without a volume envelope stops at once
   }
-  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panEnvDone) {
-    stepEnvelope(channel, channel.panEnvTick, channel.panEnvPoint, channel.panEnvLevelFixed,
-                 channel.panEnvLevel, channel.panEnvStep, channel.panEnvDone,
-                 instrument.panningEnvelope, UPDATE_PANNING);
+  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panningEnvelope.done) {
+    stepEnvelope(channel, channel.panningEnvelope, instrument.panningEnvelope, UPDATE_PANNING);
   }
   // Every first tick while the key is off, not only on the key-off row.
   if (channel.keyOff) stepFadeout(channel, instrument);

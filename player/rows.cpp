@@ -88,18 +88,18 @@ void resetInstrumentState(Channel& channel, const Sample& sample) {
   channel.volume = sample.volume;
   channel.pan = sample.panning;
   // The fixed-point levels stay: the first envelope step sets them again at point 0.
-  channel.volEnvLevel = 64;
-  channel.volEnvPoint = 0;
-  channel.volEnvTick = 0;
-  channel.volEnvStep = 0;
-  channel.panEnvLevel = 32;
-  channel.panEnvPoint = 0;
-  channel.panEnvTick = 0;
-  channel.panEnvStep = 0;
+  channel.volumeEnvelope.level = 64;
+  channel.volumeEnvelope.point = 0;
+  channel.volumeEnvelope.tick = 0;
+  channel.volumeEnvelope.step = 0;
+  channel.panningEnvelope.level = 32;
+  channel.panningEnvelope.point = 0;
+  channel.panningEnvelope.tick = 0;
+  channel.panningEnvelope.step = 0;
   channel.keyOff = 0;
   channel.fadeoutLevel = 65536;
-  channel.volEnvDone = 0;
-  channel.panEnvDone = 0;
+  channel.volumeEnvelope.done = 0;
+  channel.panningEnvelope.done = 0;
   channel.autoVibratoSweep = 0;
   channel.autoVibratoPos = 0;
   // A waveform nibble of 4 or more asks to keep the phase across notes.

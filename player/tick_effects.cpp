@@ -238,15 +238,11 @@ void channelTick(Channel& channel, const NoteCell& cell) {
   channel.periodDelta = 0;
   channel.updateFlags = 0;
 
-  if ((instrument.volumeEnvelope.flags & ENVELOPE_ON) && !channel.volEnvDone) {
-    stepEnvelope(channel, channel.volEnvTick, channel.volEnvPoint, channel.volEnvLevelFixed,
-                 channel.volEnvLevel, channel.volEnvStep, channel.volEnvDone,
-                 instrument.volumeEnvelope, UPDATE_VOLUME);
+  if ((instrument.volumeEnvelope.flags & ENVELOPE_ON) && !channel.volumeEnvelope.done) {
+    stepEnvelope(channel, channel.volumeEnvelope, instrument.volumeEnvelope, UPDATE_VOLUME);
   }
-  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panEnvDone) {
-    stepEnvelope(channel, channel.panEnvTick, channel.panEnvPoint, channel.panEnvLevelFixed,
-                 channel.panEnvLevel, channel.panEnvStep, channel.panEnvDone,
-                 instrument.panningEnvelope, UPDATE_PANNING);
+  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panningEnvelope.done) {
+    stepEnvelope(channel, channel.panningEnvelope, instrument.panningEnvelope, UPDATE_PANNING);
   }
   if (channel.keyOff) stepFadeout(channel, instrument);
 
