@@ -8,6 +8,7 @@
 //   [SECTION] Sequencer                     (sequencer.cpp)
 //   [SECTION] Row processing                (row.cpp)
 //   [SECTION] Per-tick effects              (tick_effects.cpp)
+//     helpers the three above share       (rows.h, rows.cpp)
 //   [SECTION] Voice update, envelopes       (voice_update.cpp)
 //   [SECTION] Modulation steps              (modulation.cpp)
 //   [SECTION] Position and clock effects    (position_effects.cpp)
@@ -48,6 +49,16 @@ constexpr std::uint8_t UPDATE_PANNING = 0x04;
 constexpr std::uint8_t UPDATE_TRIGGER = 0x08;
 constexpr std::uint8_t UPDATE_REWIND = 0x20;
 
+// Where one envelope of a channel stands; Channel holds one for volume and one for panning.
+struct EnvelopeState {
+  std::int32_t tick;             // envelope position in ticks
+  std::int32_t point;            // point being approached
+  std::int32_t levelFixed;       // signed 16.16
+  std::int32_t level;            // 0..64
+  std::int32_t step;             // signed 16.16 per tick
+  std::uint8_t done;             // 1 once the last point is reached; the level then holds
+};
+
 struct Channel {
   std::uint8_t note;             // last note, 0-based (C-0 = 0); selects the sample via sampleMap
   std::uint8_t updateFlags;      // UPDATE_*
@@ -58,21 +69,11 @@ struct Channel {
   std::int32_t pan;              // 0 left, 128 centre, 255 right; volume-column slides leave it unclamped
   std::int32_t volumeDelta;      // this tick's tremolo/tremor offset
   std::int32_t periodDelta;      // this tick's vibrato/arpeggio/auto-vibrato offset
-  std::int32_t volEnvTick;       // envelope position in ticks
-  std::int32_t volEnvPoint;      // point being approached
-  std::int32_t volEnvLevelFixed; // signed 16.16
-  std::int32_t volEnvLevel;      // 0..64, 64 after an instrument reset
-  std::int32_t volEnvStep;       // signed 16.16 per tick
-  std::int32_t panEnvTick;
-  std::int32_t panEnvPoint;
-  std::int32_t panEnvLevelFixed; // signed 16.16
-  std::int32_t panEnvLevel;      // 0..64, 32 = centre
-  std::int32_t panEnvStep;       // signed 16.16 per tick
+  EnvelopeState volumeEnvelope;  // level 64 after an instrument reset
+  EnvelopeState panningEnvelope; // level 32 (centre) after an instrument reset
   std::int32_t fadeoutLevel;     // 0..65536, 65536 = no fade
   std::int32_t autoVibratoPos;   // 0..255
   std::int32_t autoVibratoSweep; // ticks since the instrument reset, capped at vibratoSweep
-  std::uint8_t panEnvDone;
-  std::uint8_t volEnvDone;
   std::uint8_t instrumentIndex;  // 0-based; at or above instrumentCount selects emptyInstrument
   std::uint8_t realNote;         // note + relativeNote, 0-based (C-4 = 48), modulo 256
   std::int32_t portaTarget;
@@ -129,19 +130,15 @@ void playerTick();
 
 void processRow();
 void processTickEffects();
-void resetInstrumentState(Channel& channel, const Sample& sample);
-void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte);  // volumeByte != 0
-std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune);
 
 //-----------------------------------------------------------------------------
 // [SECTION] Voice update, envelopes and auto-vibrato
 //-----------------------------------------------------------------------------
 
-// One tick of one envelope. The six state fields are the channel's vol* or pan* fields;
-// flag (UPDATE_VOLUME or UPDATE_PANNING) is raised on every call.
-void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoint,
-                  std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
-                  std::uint8_t& envDone, const Envelope& envelope, std::uint8_t flag);
+// One tick of one envelope. state is the channel's volumeEnvelope or panningEnvelope; flag
+// (UPDATE_VOLUME or UPDATE_PANNING) is raised on every call.
+void stepEnvelope(Channel& channel, EnvelopeState& state, const Envelope& envelope,
+                  std::uint8_t flag);
 
 // A point's value as the envelopes use it: capped at 64, so a hostile module cannot lift a
 // level above 64 (nor overflow its 16.16 form).

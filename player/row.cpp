@@ -1,162 +1,12 @@
 // Row processing: a row's first tick turns each cell into channel state (note, instrument,
 // volume column, key-off, envelopes, first-tick effects) and ends with the voice update.
-// Also the instrument reset, the volume column and the two period tables, which the note
-// delay in tick_effects.cpp uses again. Pairs with player.h and rows.h.
+// Pairs with player.h and rows.h.
 //
 // Index
-//   [SECTION] Periods
-//   [SECTION] Instrument and sample selection
-//   [SECTION] Instrument reset and volume column
 //   [SECTION] First-tick effects
 //   [SECTION] processRow
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
-
 #include "player/rows.h"
-
-//-----------------------------------------------------------------------------
-// [SECTION] Periods
-//-----------------------------------------------------------------------------
-
-std::int32_t linearPeriod(std::uint8_t realNote, std::int8_t finetune) {
-  return 7680 - 64 * realNote - finetune / 2;
-}
-
-namespace {
-
-// 1/12 as the nearest single-precision value, widened: 0.0833333358168602.
-constexpr double ONE_TWELFTH = static_cast<double>(1.0f / 12.0f);
-
-// The untuned Amiga period of note k (C-4 = 48 gives 1712): 13.375 x 2^((132 - k) / 12),
-// rounded to nearest with halves to even. k may be -1..256 (a neighbour of notes 0..255).
-std::int32_t untunedAmigaPeriod(int k) {
-  return roundToInt(std::pow(2.0, (132 - k) * ONE_TWELFTH) * 13.375);
-}
-
-}  // namespace
-
-// A finetune moves the period part of the way toward the neighbouring semitone: 128 would be
-// a whole semitone. Both divisions truncate toward zero, so (48, 64) gives
-// 1712 + (96 x 64) / -128 = 1664 and (48, -64) gives 1712 + (102 x 64) / 128 = 1763.
-std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune) {
-  const std::int32_t here = untunedAmigaPeriod(note);
-  if (finetune < 0 && note != 0) {
-    const std::int32_t below = untunedAmigaPeriod(note - 1);
-    return here + ((here - below) * std::abs(finetune)) / -128;
-  }
-  const std::int32_t above = untunedAmigaPeriod(note + 1);
-  return here + ((here - above) * finetune) / -128;
-}
-
-std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta) {
-  constexpr std::int64_t LIMIT = std::int64_t{1} << 24;
-  const std::int64_t sum = std::int64_t{value} + delta;
-  return static_cast<std::int32_t>(std::clamp(sum, -LIMIT, LIMIT));
-}
-
-std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune) {
-  if (song.flags & 1) return linearPeriod(realNote, finetune);
-  return amigaPeriod(realNote, finetune);
-}
-
-//-----------------------------------------------------------------------------
-// [SECTION] Instrument and sample selection
-//-----------------------------------------------------------------------------
-
-ChannelSelection selectInstrumentAndSample(const Channel& channel) {
-  const int index = channel.instrumentIndex;
-  if (index >= song.instrumentCount || index >= MAX_INSTRUMENTS) {
-    return {&emptyInstrument, &emptySample};
-  }
-  Instrument& instrument = instruments[index];
-  // channel.note only ever holds a cell note - 1 (0..95); the check keeps a stray value
-  // from reading past the map.
-  if (channel.note >= NOTE_MAP_SIZE) return {&instrument, &emptySample};
-  const std::uint8_t slot = instrument.sampleMap[channel.note];
-  if (slot >= MAX_SAMPLES_PER_INSTRUMENT || instrument.samples[slot] == nullptr) {
-    return {&instrument, &emptySample};
-  }
-  return {&instrument, instrument.samples[slot]};
-}
-
-//-----------------------------------------------------------------------------
-// [SECTION] Instrument reset and volume column
-//-----------------------------------------------------------------------------
-
-void resetInstrumentState(Channel& channel, const Sample& sample) {
-  channel.volume = sample.volume;
-  channel.pan = sample.panning;
-  // The fixed-point levels stay: the first envelope step sets them again at point 0.
-  channel.volEnvLevel = 64;
-  channel.volEnvPoint = 0;
-  channel.volEnvTick = 0;
-  channel.volEnvStep = 0;
-  channel.panEnvLevel = 32;
-  channel.panEnvPoint = 0;
-  channel.panEnvTick = 0;
-  channel.panEnvStep = 0;
-  channel.keyOff = 0;
-  channel.fadeoutLevel = 65536;
-  channel.volEnvDone = 0;
-  channel.panEnvDone = 0;
-  channel.autoVibratoSweep = 0;
-  channel.autoVibratoPos = 0;
-  // A waveform nibble of 4 or more asks to keep the phase across notes.
-  if ((channel.waveControl & 0x0F) < 4) channel.vibratoPos = 0;
-  if ((channel.waveControl >> 4) < 4) channel.tremoloPos = 0;
-  channel.updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
-  channel.tremorCount = 0;
-}
-
-// First tick only. The later ticks repeat 6x, 7x, Bx, Dx, Ex and Fx (tick_effects.cpp), so
-// 6x/7x slide on every tick of the row while 8x/9x act once.
-void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte) {
-  const std::int32_t y = volumeByte & 0x0F;
-  if (volumeByte >= 0x10 && volumeByte <= 0x50) {
-    channel.volume = volumeByte - 0x10;
-    channel.updateFlags |= UPDATE_VOLUME;
-    return;
-  }
-  switch (volumeByte >> 4) {
-    case 0x6:
-    case 0x8:
-      channel.volume = channel.volume - y < 0 ? 0 : channel.volume - y;
-      channel.updateFlags |= UPDATE_VOLUME;
-      break;
-    case 0x7:
-    case 0x9:
-      channel.volume = channel.volume + y > 64 ? 64 : channel.volume + y;
-      channel.updateFlags |= UPDATE_VOLUME;
-      break;
-    case 0xA:
-      channel.vibratoSpeed = static_cast<std::uint8_t>(y);
-      break;
-    case 0xB:
-      channel.vibratoDepth = static_cast<std::uint8_t>(y);
-      break;
-    case 0xC:
-      channel.pan = 16 * y;
-      channel.updateFlags |= UPDATE_PANNING;
-      break;
-    case 0xD:  // pan stays unclamped; the voice update clamps what it derives
-      channel.pan = slideWithoutLimit(channel.pan, -y);
-      channel.updateFlags |= UPDATE_PANNING;
-      break;
-    case 0xE:
-      channel.pan = slideWithoutLimit(channel.pan, y);
-      channel.updateFlags |= UPDATE_PANNING;
-      break;
-    case 0xF:
-      if (y != 0) channel.portaSpeed = static_cast<std::uint8_t>(16 * y);
-      channel.portaTarget = channel.notePeriod;
-      channel.updateFlags &= static_cast<std::uint8_t>(~UPDATE_TRIGGER);
-      break;
-    default:  // 0x01..0x0F, 0x51..0x5F
-      break;
-  }
-}
 
 //-----------------------------------------------------------------------------
 // [SECTION] First-tick effects
@@ -176,12 +26,8 @@ void remember(std::uint8_t& memory, std::uint8_t value) {
   if (value != 0) memory = value;
 }
 
-void clearFlags(Channel& channel, std::uint8_t flags) {
-  channel.updateFlags &= static_cast<std::uint8_t>(~flags);
-}
-
 // Lxy: put the volume envelope at tick p. This replaces the step that the row already took.
-void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::int32_t p) {
+void setVolumeEnvelopePosition(EnvelopeState& state, const Envelope& envelope, std::int32_t p) {
   // The loader keeps pointCount within the 12 stored points; the clamp keeps a bad count
   // from reading past them. An envelope that is on has at least two points.
   const int n = envelope.pointCount > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS
@@ -190,28 +36,27 @@ void setVolumeEnvelopePosition(Channel& channel, const Envelope& envelope, std::
   int i = 0;
   while (i < n - 1 && p > envelope.points[i + 1].tick) ++i;
   if (i >= n - 1) {
-    channel.volEnvLevel = envelopePointValue(envelope.points[n - 1]);
-    channel.volEnvDone = 1;
-    channel.volEnvPoint = i;
+    state.level = envelopePointValue(envelope.points[n - 1]);
+    state.done = 1;
+    state.point = i;
     return;
   }
   const std::int32_t x0 = envelope.points[i].tick;
   const std::int32_t y0 = envelopePointValue(envelope.points[i]);
   const std::int32_t x1 = envelope.points[i + 1].tick;
   const std::int32_t y1 = envelopePointValue(envelope.points[i + 1]);
-  channel.volEnvDone = 0;
-  channel.volEnvTick = p;
+  state.done = 0;
+  state.tick = p;
   // 16.16 fixed point, the step truncated toward zero as the envelope step does it. The
   // products are formed in 64 bits: values above 64 would overflow 32.
-  channel.volEnvStep =
-      x1 == x0 ? 0
-               : static_cast<std::int32_t>((static_cast<std::int64_t>(y1 - y0) * 65536) /
-                                           (x1 - x0));
-  channel.volEnvLevelFixed = static_cast<std::int32_t>(
+  state.step = x1 == x0 ? 0
+                        : static_cast<std::int32_t>(
+                              (static_cast<std::int64_t>(y1 - y0) * 65536) / (x1 - x0));
+  state.levelFixed = static_cast<std::int32_t>(
       static_cast<std::int64_t>(y0) * 65536 +
-      static_cast<std::int64_t>(p - x0) * channel.volEnvStep);
-  channel.volEnvLevel = envelopeLevel(channel.volEnvLevelFixed);
-  channel.volEnvPoint = i + 1;
+      static_cast<std::int64_t>(p - x0) * state.step);
+  state.level = envelopeLevel(state.levelFixed);
+  state.point = i + 1;
 }
 
 void firstTickExtended(Channel& channel, Sample& sample, std::uint8_t xy,
@@ -355,7 +200,8 @@ void firstTickEffect(Channel& channel, const ChannelSelection& selection, const 
       break;
     case fx::SET_ENVELOPE_POSITION:
       if (selection.instrument->volumeEnvelope.flags & ENVELOPE_ON) {
-        setVolumeEnvelopePosition(channel, selection.instrument->volumeEnvelope, xy);
+        setVolumeEnvelopePosition(channel.volumeEnvelope, selection.instrument->volumeEnvelope,
+                                  xy);
       }
       break;
     case fx::PANNING_SLIDE:
@@ -434,18 +280,14 @@ void processChannelRow(Channel& channel, const NoteCell& cell) {
   if (cell.note == NOTE_KEY_OFF || cell.effect == fx::KEY_OFF) channel.keyOff = 1;
 
   if (instrument.volumeEnvelope.flags & ENVELOPE_ON) {
-    if (!channel.volEnvDone) {
-      stepEnvelope(channel, channel.volEnvTick, channel.volEnvPoint, channel.volEnvLevelFixed,
-                   channel.volEnvLevel, channel.volEnvStep, channel.volEnvDone,
-                   instrument.volumeEnvelope, UPDATE_VOLUME);
+    if (!channel.volumeEnvelope.done) {
+      stepEnvelope(channel, channel.volumeEnvelope, instrument.volumeEnvelope, UPDATE_VOLUME);
     }
   } else if (channel.keyOff) {
-    channel.volEnvLevel = 0;  // a released note without a volume envelope stops at once
+    channel.volumeEnvelope.level = 0;  // a released note without a volume envelope stops at once
   }
-  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panEnvDone) {
-    stepEnvelope(channel, channel.panEnvTick, channel.panEnvPoint, channel.panEnvLevelFixed,
-                 channel.panEnvLevel, channel.panEnvStep, channel.panEnvDone,
-                 instrument.panningEnvelope, UPDATE_PANNING);
+  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panningEnvelope.done) {
+    stepEnvelope(channel, channel.panningEnvelope, instrument.panningEnvelope, UPDATE_PANNING);
   }
   // Every first tick while the key is off, not only on the key-off row.
   if (channel.keyOff) stepFadeout(channel, instrument);

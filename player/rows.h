@@ -1,6 +1,7 @@
 // Helpers shared by the sequencer, row processing and the per-tick effects (sequencer.cpp,
 // row.cpp, tick_effects.cpp): where the current row's cells are, which instrument and sample
-// a channel plays, and the period of a note. Private to the player; pairs with player.h.
+// a channel plays, the instrument reset, the volume column and the period of a note. Private
+// to the player; defined in rows.cpp, which calls none of the three. Pairs with player.h.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,19 @@ struct ChannelSelection {
 };
 ChannelSelection selectInstrumentAndSample(const Channel& channel);
 
+void resetInstrumentState(Channel& channel, const Sample& sample);
+void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte);  // volumeByte != 0
+
+// Takes back update flags raised earlier in the tick, as tone portamento takes the trigger.
+inline void clearFlags(Channel& channel, std::uint8_t flags) {
+  channel.updateFlags &= static_cast<std::uint8_t>(~flags);
+}
+
 // 7680 - 64 x realNote - finetune / 2, the division truncated toward zero: 64 units per
 // semitone, 4608 at C-4 (realNote 48).
 std::int32_t linearPeriod(std::uint8_t realNote, std::int8_t finetune);
+
+std::int32_t amigaPeriod(std::uint8_t note, std::int8_t finetune);
 
 // The period of realNote with finetune in the table that bit 0 of song.flags selects.
 std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune);

@@ -4,22 +4,6 @@
 
 #include "player/rows.h"
 
-const Pattern* currentPattern() {
-  if (player.orderPos < 0 || player.orderPos >= MAX_ORDERS) return nullptr;
-  return &patterns[song.orderTable[player.orderPos]];
-}
-
-int activeChannelCount() {
-  return song.channelCount > MAX_CHANNELS ? MAX_CHANNELS : song.channelCount;
-}
-
-const NoteCell* currentRowCells() {
-  const Pattern* pattern = currentPattern();
-  if (pattern == nullptr || pattern->cells == nullptr || song.channelCount == 0) return nullptr;
-  if (player.row < 0 || player.row >= pattern->rowCount) return nullptr;
-  return pattern->cells + static_cast<std::size_t>(player.row) * song.channelCount;
-}
-
 namespace {
 
 std::int32_t currentRowCount() {

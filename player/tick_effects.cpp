@@ -8,10 +8,6 @@
 
 namespace {
 
-void clearFlags(Channel& channel, std::uint8_t flags) {
-  channel.updateFlags &= static_cast<std::uint8_t>(~flags);
-}
-
 // The vibrato phase runs over -32..31, one cycle in 64 units: 31 + 15 wraps to -18.
 void advanceVibratoPhase(Channel& channel) {
   std::int32_t pos = static_cast<std::int8_t>(
@@ -242,15 +238,11 @@ void channelTick(Channel& channel, const NoteCell& cell) {
   channel.periodDelta = 0;
   channel.updateFlags = 0;
 
-  if ((instrument.volumeEnvelope.flags & ENVELOPE_ON) && !channel.volEnvDone) {
-    stepEnvelope(channel, channel.volEnvTick, channel.volEnvPoint, channel.volEnvLevelFixed,
-                 channel.volEnvLevel, channel.volEnvStep, channel.volEnvDone,
-                 instrument.volumeEnvelope, UPDATE_VOLUME);
+  if ((instrument.volumeEnvelope.flags & ENVELOPE_ON) && !channel.volumeEnvelope.done) {
+    stepEnvelope(channel, channel.volumeEnvelope, instrument.volumeEnvelope, UPDATE_VOLUME);
   }
-  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panEnvDone) {
-    stepEnvelope(channel, channel.panEnvTick, channel.panEnvPoint, channel.panEnvLevelFixed,
-                 channel.panEnvLevel, channel.panEnvStep, channel.panEnvDone,
-                 instrument.panningEnvelope, UPDATE_PANNING);
+  if ((instrument.panningEnvelope.flags & ENVELOPE_ON) && !channel.panningEnvelope.done) {
+    stepEnvelope(channel, channel.panningEnvelope, instrument.panningEnvelope, UPDATE_PANNING);
   }
   if (channel.keyOff) stepFadeout(channel, instrument);
 

@@ -120,29 +120,28 @@ std::int32_t envelopeLevel(std::int32_t levelFixed) {
   return std::clamp<std::int32_t>(levelFixed >> 16, 0, ENVELOPE_MAX_VALUE);
 }
 
-void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoint,
-                  std::int32_t& envLevelFixed, std::int32_t& envLevel, std::int32_t& envStep,
-                  std::uint8_t& envDone, const Envelope& envelope, std::uint8_t flag) {
+void stepEnvelope(Channel& channel, EnvelopeState& state, const Envelope& envelope,
+                  std::uint8_t flag) {
   channel.updateFlags |= flag;
   const EnvelopePoint* points = envelope.points;
   const std::int32_t pointCount = storedPointCount(envelope);
-  std::int32_t point = envPoint;
+  std::int32_t point = state.point;
 
   // Past the points (an effect L beyond the last one, or a count of 0): hold the level.
   if (point < 0 || point >= pointCount) {
-    envLevel = envelopeLevel(envLevelFixed);
-    envTick = nextTick(envTick);
+    state.level = envelopeLevel(state.levelFixed);
+    state.tick = nextTick(state.tick);
     return;
   }
 
   // Between points: the level moves by the truncated 16.16 step; its high half, taken with
   // an arithmetic shift, rounds toward minus infinity. The sum wraps instead of overflowing
   // should an effect L have put the level far out of range.
-  if (envTick < points[point].tick) {
-    envLevelFixed = static_cast<std::int32_t>(static_cast<std::uint32_t>(envLevelFixed) +
-                                              static_cast<std::uint32_t>(envStep));
-    envLevel = envelopeLevel(envLevelFixed);
-    envTick = nextTick(envTick);
+  if (state.tick < points[point].tick) {
+    state.levelFixed = static_cast<std::int32_t>(static_cast<std::uint32_t>(state.levelFixed) +
+                                                 static_cast<std::uint32_t>(state.step));
+    state.level = envelopeLevel(state.levelFixed);
+    state.tick = nextTick(state.tick);
     return;
   }
 
@@ -150,33 +149,33 @@ void stepEnvelope(Channel& channel, std::int32_t& envTick, std::int32_t& envPoin
   if ((envelope.flags & ENVELOPE_LOOP) != 0 && point == envelope.loopEndPoint &&
       envelope.loopStartPoint < pointCount) {
     point = envelope.loopStartPoint;
-    envPoint = point;
-    envTick = points[point].tick;
+    state.point = point;
+    state.tick = points[point].tick;
   }
 
   // The last point ends the envelope, even when a loop end is set beyond it. Tick and
   // fixed-point level stay as they are.
   if (point == pointCount - 1) {
-    envLevel = envelopePointValue(points[point]);
-    envDone = 1;
+    state.level = envelopePointValue(points[point]);
+    state.done = 1;
     return;
   }
 
   // Sustain: hold here without moving the tick until the key is released.
   if ((envelope.flags & ENVELOPE_SUSTAIN) != 0 && point == envelope.sustainPoint &&
       channel.keyOff == 0) {
-    envLevel = envelopePointValue(points[point]);
+    state.level = envelopePointValue(points[point]);
     return;
   }
 
   const std::int32_t from = envelopePointValue(points[point]) * 65536;
   const std::int32_t to = envelopePointValue(points[point + 1]) * 65536;
   const std::int32_t ticks = points[point + 1].tick - points[point].tick;
-  envStep = ticks != 0 ? (to - from) / ticks : 0;  // truncates toward zero
-  envLevelFixed = from;
-  envLevel = from >> 16;
-  envPoint = point + 1;
-  envTick = nextTick(envTick);
+  state.step = ticks != 0 ? (to - from) / ticks : 0;  // truncates toward zero
+  state.levelFixed = from;
+  state.level = from >> 16;
+  state.point = point + 1;
+  state.tick = nextTick(state.tick);
 }
 
 void stepFadeout(Channel& channel, const Instrument& instrument) {
@@ -242,7 +241,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
     // so the maxima (127.5) give 128.
     const double product = static_cast<double>(static_cast<std::int64_t>(channel.volume) +
                                                 channel.volumeDelta) *
-                           static_cast<double>(channel.volEnvLevel) *
+                           static_cast<double>(channel.volumeEnvelope.level) *
                            static_cast<double>(channel.fadeoutLevel) *
                            static_cast<double>(player.globalVolume);
     voice->volume = roundToInt(product * FINAL_VOLUME_SCALE);
@@ -256,7 +255,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
     const std::int64_t pan = channel.pan;
     const std::int64_t swingFactor = (128 - std::llabs(pan - 128)) / 32;
     const std::int64_t finalPanning =
-        std::clamp<std::int64_t>(pan + swingFactor * (channel.panEnvLevel - 32), 0, 255);
+        std::clamp<std::int64_t>(pan + swingFactor * (channel.panningEnvelope.level - 32), 0, 255);
     voice->panning = static_cast<std::int32_t>(finalPanning);
     voice->leftGain = panGain(voice->volume, 255 - finalPanning);
     voice->rightGain = panGain(voice->volume, finalPanning);

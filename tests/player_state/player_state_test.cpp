@@ -90,18 +90,17 @@ TEST_F(PlayerState, EnvelopeLevels) {
       {"no points holds the level", envelope({}), -1, {20, 20, 20}, false},
   };
   for (const Case& c : cases) {
-    ch = Channel{}, ch.volEnvLevelFixed = 20 << 16;
+    ch = Channel{}, ch.volumeEnvelope.levelFixed = 20 << 16;
     Levels levels;
-    for (int t = 0; t < int(c.levels.size()); ++t, levels.push_back(ch.volEnvLevel)) {
+    for (int t = 0; t < int(c.levels.size()); ++t, levels.push_back(ch.volumeEnvelope.level)) {
       ch.keyOff = c.releaseAt >= 0 && t >= c.releaseAt, ch.updateFlags = 0;
-      if (ch.volEnvDone) continue;
+      if (ch.volumeEnvelope.done) continue;
       // The volume fields, with the panning flag: the flag given is the one raised.
-      stepEnvelope(ch, ch.volEnvTick, ch.volEnvPoint, ch.volEnvLevelFixed, ch.volEnvLevel, ch.volEnvStep,
-                   ch.volEnvDone, c.e, UPDATE_PANNING);
+      stepEnvelope(ch, ch.volumeEnvelope, c.e, UPDATE_PANNING);
       EXPECT_EQ(ch.updateFlags, UPDATE_PANNING) << c.name;
     }
     EXPECT_EQ(levels, c.levels) << c.name;
-    EXPECT_EQ(ch.volEnvDone, c.done) << c.name;
+    EXPECT_EQ(ch.volumeEnvelope.done, c.done) << c.name;
   }
 }
 
@@ -143,8 +142,8 @@ TEST_F(PlayerState, VolumeAndPanning) {
       {"slid above 255", 64, 0, 300, 32, 128, 255, 0, 128},
   };
   for (const Case& c : cases) {
-    ch.volume = c.volume, ch.volumeDelta = c.delta, ch.volEnvLevel = 64, ch.fadeoutLevel = 65536;
-    ch.pan = c.pan, ch.panEnvLevel = c.panEnv;
+    ch.volume = c.volume, ch.volumeDelta = c.delta, ch.volumeEnvelope.level = 64, ch.fadeoutLevel = 65536;
+    ch.pan = c.pan, ch.panningEnvelope.level = c.panEnv;
     const Voice& v = update(UPDATE_VOLUME | UPDATE_PANNING);
     EXPECT_EQ((std::vector<int>{v.volume, v.panning, v.leftGain, v.rightGain}),
               (std::vector<int>{c.v, c.panning, c.left, c.right})) << c.name;
