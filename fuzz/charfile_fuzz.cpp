@@ -1,7 +1,8 @@
-// libFuzzer target for the level change: a name, an experience table, a level index and the
-// state of the character file come from the input; the change runs against a tree of files in
-// a private temporary folder (the process's current directory for the whole run). The tree
-// is compared before and after: no file but the character's own may change, appear or
+// libFuzzer target for the experience table and the level change: a name, the text of
+// XPHex.txt, a level index and the state of the character file come from the input; all runs
+// in a private temporary folder (the process's current directory for the whole run). The
+// table read must be exactly the text split at the six whitespace bytes. The tree of files
+// is compared before and after the change: no file but the character's own may change, appear or
 // vanish, and in that file only byte 200 (201 from index 256 up), 332..335 and the experience
 // bytes from 404 on may change; the message is "Level Changed" only when the file was written.
 //
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/character_file.h"
 #include "editor/experience_table.h"
@@ -34,6 +36,18 @@ std::string message;  // of the change being checked
 
 // The current directory for the whole run; removed at exit.
 std::unique_ptr<ScratchFolder> folder;
+
+// The plain reading of a table: a token is a maximal run of bytes other than the six
+// whitespace bytes.
+std::vector<std::string> tokensOf(const std::string& text) {
+  std::vector<std::string> tokens(1);
+  for (const char c : text) {
+    if (c != ' ' && (c < '\t' || c > '\r')) tokens.back().push_back(c);
+    else if (!tokens.back().empty()) tokens.emplace_back();
+  }
+  if (tokens.back().empty()) tokens.pop_back();
+  return tokens;
+}
 
 // A file's bytes before the change: a pattern that no written byte is likely to keep equal
 // everywhere.
@@ -89,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   message.clear();
   const ExperienceTableLoad load = loadExperienceTable();
   if (load.failure) fail("the table was not read");
+  if (load.table != tokensOf(tableText)) fail("the table is not the file's tokens");
   const std::size_t levelCount = load.table.size();
   // Mostly an index inside the table or just past it; with flag 8, any 32-bit value.
   const std::int32_t levelIndex = (flags & 8) != 0 ? static_cast<std::int32_t>(rawIndex)

@@ -1,8 +1,8 @@
 // Writes the committed seed corpora of the fuzz targets into the folder given: modules/ (the
-// rich module and the hostile modules below, for loader_fuzz and play_fuzz), xphex/
-// (experience tables) and charfile/ (inputs of the level-change target), each emptied first. The replay of these
-// seeds in the ordinary test stages is where the hostile modules are checked; how the loader
-// refuses an image, and why, is tests/loader's.
+// rich module and the hostile modules below, for loader_fuzz and play_fuzz) and charfile/
+// (experience tables and level changes, for charfile_fuzz), each emptied first. The replay of
+// these seeds in the ordinary test stages is where the hostile modules are checked; how the
+// loader refuses an image, and why, is tests/loader's.
 //   make_seeds fuzz/corpus
 #include <cstdint>
 #include <cstdio>
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
   }
   const fs::path root = argv[1];
   // Emptied first, so that no seed outlives the case that wrote it.
-  for (const char* sub : {"modules", "xphex", "charfile"}) fs::remove_all(root / sub), fs::create_directories(root / sub);
+  for (const char* sub : {"modules", "charfile"}) fs::remove_all(root / sub), fs::create_directories(root / sub);
   bool ok = true;
   auto seed = [&](const std::string& path, const std::string& bytes) {
     std::ofstream out(root / path, std::ios::binary);
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
       {"long-token", "0123456789012345678901234567890123456789\n"},
       {"empty", ""},
   };
-  for (const auto& [name, text] : tables) seed("xphex/" + name, text);
+  for (const auto& [name, text] : tables) seed("charfile/table-" + name, charfileInput(1, "abc", 0, 500, text));
 
   const std::string table = "00000000\n000000FF\n0123456789ABCDEF\n00000000000A\n1g\n-1\n0x123456789\n";
   seed("charfile/changed", charfileInput(1, "abc", 2, 500, table));

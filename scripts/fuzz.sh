@@ -5,7 +5,7 @@
 # build/fuzz/artifacts/ and can be replayed with: build/fuzz/fuzz/<target> <file>.
 #
 #   FUZZ_SECONDS  seconds per target (default 60)
-#   FUZZ_TARGETS  targets to run (default: loader_fuzz play_fuzz xphex_fuzz charfile_fuzz)
+#   FUZZ_TARGETS  targets to run (default: loader_fuzz play_fuzz charfile_fuzz)
 #
 # Prints one "=== fuzz <target>: PASSED|FAILED ..." line per target with its statistics,
 # then "N passed, M failed"; exits non-zero if any target failed.
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 seconds=${FUZZ_SECONDS:-60}
-targets=(${FUZZ_TARGETS:-loader_fuzz play_fuzz xphex_fuzz charfile_fuzz})
+targets=(${FUZZ_TARGETS:-loader_fuzz play_fuzz charfile_fuzz})
 build=build/fuzz
 
 mkdir -p build
@@ -25,8 +25,8 @@ if ! cmake --build "$build" --target fuzz_targets -j 2; then
   echo "=== fuzz: build FAILED"; echo "0 passed, 1 failed"; exit 1
 fi
 
-# The table and character-file targets work in a temporary folder: a memory file system
-# makes their file operations some 20 times faster than a disk.
+# The character-file target works in a temporary folder: a memory file system
+# makes its file operations some 20 times faster than a disk.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 passed=0
@@ -34,7 +34,6 @@ failed=0
 for target in "${targets[@]}"; do
   case $target in
     loader_fuzz | play_fuzz) seeds=$root/fuzz/corpus/modules ;;
-    xphex_fuzz) seeds=$root/fuzz/corpus/xphex ;;
     charfile_fuzz) seeds=$root/fuzz/corpus/charfile ;;
     *) echo "=== fuzz $target: FAILED, no such target"; failed=$((failed + 1)); continue ;;
   esac
