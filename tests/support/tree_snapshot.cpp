@@ -1,6 +1,5 @@
 #include "tree_snapshot.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -59,24 +58,10 @@ Tree snapshot(const fs::path& root) {
 
 std::string treeDifference(const Tree& expected, const Tree& actual) {
   std::string report;
-  for (const auto& [path, want] : expected) {
-    const auto found = actual.find(path);
-    if (found == actual.end()) {
-      report += "missing: " + path + "\n";
-      continue;
-    }
-    const TreeEntry& got = found->second;
-    if (got.kind != want.kind) report += "kind: " + path + "\n";
-    if (got.bytes == want.bytes) continue;
-    const auto mismatch = std::mismatch(want.bytes.begin(), want.bytes.end(), got.bytes.begin(),
-                                        got.bytes.end());
-    report += "bytes: " + path + " of " + std::to_string(got.bytes.size()) + " bytes, " +
-              std::to_string(want.bytes.size()) + " expected, first difference at " +
-              std::to_string(mismatch.first - want.bytes.begin()) + "\n";
-  }
-  for (const auto& entry : actual) {
+  for (const auto& [path, entry] : expected)
+    if (!actual.contains(path) || actual.at(path) != entry) report += "changed or missing: " + path + "\n";
+  for (const auto& entry : actual)
     if (!expected.contains(entry.first)) report += "new: " + entry.first + "\n";
-  }
   return report;
 }
 

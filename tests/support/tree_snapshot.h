@@ -39,8 +39,8 @@ using Tree = std::map<std::string, TreeEntry>;
 // Every entry under root, links not followed.
 Tree snapshot(const std::filesystem::path& root = std::filesystem::current_path());
 
-// Empty when the trees are equal; else one line per difference, a file's by its size and first
-// differing byte, so that a mismatch of large files stays readable.
+// Empty when the trees are equal; else one line per path that differs, so that a mismatch of
+// large files stays readable.
 std::string treeDifference(const Tree& expected, const Tree& actual);
 
 // bytes with the writes (offset -> bytes) applied; a write past the end grows it with zeros.
