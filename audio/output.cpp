@@ -150,6 +150,7 @@ void fillBlock() {
 
   // Unsigned, so that a stretch can never be negative; done + framesLeft never exceeds
   // BLOCK_FRAMES, so the limit below is written as a difference that cannot wrap.
+  Player& player = playerContext->player;
   std::uint32_t tickFramesLeft = static_cast<std::uint32_t>(player.tickSamplesLeft);
   std::uint32_t framesDone = 0;
   do {

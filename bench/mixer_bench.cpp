@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "player/mixer.h"
-#include "player/module.h"
+#include "player/player.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void mixBlocks(benchmark::State& state) {
 
   resetVoices();
   for (int k = 0; k < sounding; ++k) {
-    Voice& v = voices[k];
+    Voice& v = playerContext->voices[k];
     const Sample& s = samples[k % 4].sample;
     v.sample = &s;
     v.direction = DIRECTION_FORWARD;
@@ -66,7 +66,7 @@ void mixBlocks(benchmark::State& state) {
   std::vector<float> block(2 * BLOCK_FRAMES, 0.0f);
   for (auto _ : state) {
     if (ramps) {
-      for (int k = 0; k < sounding; ++k) voices[k].leftGain ^= 16;  // a new target each block
+      for (int k = 0; k < sounding; ++k) playerContext->voices[k].leftGain ^= 16;  // a new target each block
     }
     mixVoices(block.data(), BLOCK_FRAMES);
     benchmark::DoNotOptimize(block.data());
@@ -97,7 +97,7 @@ void mixAtStep(benchmark::State& state) {
   resetVoices();
   constexpr int SOUNDING = 8;
   for (int k = 0; k < SOUNDING; ++k) {
-    Voice& v = voices[k];
+    Voice& v = playerContext->voices[k];
     v.sample = &sample.sample;
     v.direction = DIRECTION_FORWARD;
     v.positionInt = static_cast<std::int32_t>(1000 + rng() % 30000);

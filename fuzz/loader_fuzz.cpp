@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byteCount) {
   AllocationBudget::usedBytes = 0;
   if (loadModule(data, byteCount) != nullptr) {
-    if (song.songLength != 0 || song.patternCount != 0 || song.instrumentCount != 0)
+    if (playerContext->song.songLength != 0 || playerContext->song.patternCount != 0 || playerContext->song.instrumentCount != 0)
       fail("a refused module left a song behind");
   } else if (const char* broken = checkLoadedModule()) {
     fail(broken);

@@ -45,13 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   resetPlayer();
   writeBlock = 0;
   std::int64_t channelTicks = 0;
-  const std::int64_t channels = song.channelCount != 0 ? song.channelCount : 1;
+  const std::int64_t channels = playerContext->song.channelCount != 0 ? playerContext->song.channelCount : 1;
   for (int block = 0; block < maxBlocks && channelTicks < maxChannelTicks(); ++block) {
     const std::int32_t filled = writeBlock;
     fillBlock();
     if (const char* broken = checkVoices()) fail(broken, block);
     if (const char* broken = checkFinite(mixBuffer + filled * BLOCK_SAMPLES, BLOCK_SAMPLES)) fail(broken, block);
-    const std::int64_t frames = player.samplesPerTick > 0 ? player.samplesPerTick : 1;
+    const std::int64_t frames = playerContext->player.samplesPerTick > 0 ? playerContext->player.samplesPerTick : 1;
     channelTicks += (BLOCK_FRAMES / frames + 1) * channels;
   }
   releaseModule();

@@ -13,7 +13,7 @@
 #include <initializer_list>
 
 #include "player/mixer.h"
-#include "player/module.h"
+#include "player/player.h"
 
 // A zero-filled allocator with a budget, for moduleCalloc: refuses (returns null) once the
 // blocks handed out since the last reset would pass budgetBytes. A 2.6 KB image can ask for
@@ -32,21 +32,21 @@ struct AllocationBudget {
 
 // After a load that returned nullptr.
 inline const char* checkLoadedModule() {
-  if (song.channelCount > MAX_CHANNELS) return "channelCount above 32";
-  if (song.patternCount > MAX_PATTERNS) return "patternCount above 256";
-  if (song.instrumentCount > MAX_INSTRUMENTS) return "instrumentCount above 128";
-  if (song.songLength == 0 || song.songLength > MAX_ORDERS) return "songLength outside 1..256";
-  if (song.restartPosition >= song.songLength) return "restartPosition at or past songLength";
-  if (song.defaultBpm == 0) return "defaultBpm 0";
+  if (playerContext->song.channelCount > MAX_CHANNELS) return "channelCount above 32";
+  if (playerContext->song.patternCount > MAX_PATTERNS) return "patternCount above 256";
+  if (playerContext->song.instrumentCount > MAX_INSTRUMENTS) return "instrumentCount above 128";
+  if (playerContext->song.songLength == 0 || playerContext->song.songLength > MAX_ORDERS) return "songLength outside 1..256";
+  if (playerContext->song.restartPosition >= playerContext->song.songLength) return "restartPosition at or past songLength";
+  if (playerContext->song.defaultBpm == 0) return "defaultBpm 0";
   for (int p = 0; p < MAX_PATTERNS; ++p) {
-    const Pattern& pattern = patterns[p];
-    const bool hasCells = p < song.patternCount && pattern.rowCount != 0 && song.channelCount != 0;
+    const Pattern& pattern = playerContext->patterns[p];
+    const bool hasCells = p < playerContext->song.patternCount && pattern.rowCount != 0 && playerContext->song.channelCount != 0;
     if ((pattern.cells != nullptr) != hasCells) return "pattern cells present where there are none, or missing";
-    if (p >= song.patternCount && pattern.rowCount != 0) return "rows in a pattern beyond patternCount";
+    if (p >= playerContext->song.patternCount && pattern.rowCount != 0) return "rows in a pattern beyond patternCount";
   }
   for (int i = 0; i < MAX_INSTRUMENTS; ++i) {
-    const Instrument& instrument = instruments[i];
-    if (i >= song.instrumentCount) {
+    const Instrument& instrument = playerContext->instruments[i];
+    if (i >= playerContext->song.instrumentCount) {
       if (instrument.sampleCount != 0 || instrument.samples[0] != nullptr) return "instrument beyond instrumentCount set";
       continue;
     }
@@ -59,10 +59,10 @@ inline const char* checkLoadedModule() {
       const Sample* sample = instrument.samples[k];
       if (sample == nullptr) return "null sample slot";
       if (k >= instrument.sampleCount) {
-        if (sample != &emptySample) return "slot beyond sampleCount is not emptySample";
+        if (sample != &playerContext->emptySample) return "slot beyond sampleCount is not emptySample";
         continue;
       }
-      if (sample == &emptySample) return "real slot points at emptySample";
+      if (sample == &playerContext->emptySample) return "real slot points at emptySample";
       const std::uint64_t loopEnd = std::uint64_t{sample->loopStart} + sample->loopLength;
       if (loopEnd > sample->length) return "loop ends past its sample";
       if ((sample->loopLength == 0) != (sample->length == 0)) return "loopLength 0 on a sample with frames";
@@ -90,7 +90,7 @@ inline const char* checkLoadedModule() {
 // lost low bits, and the next call handles the end at once. The final volume is at most 508:
 // channel volume 255 (effect C) with every other factor at its maximum.
 inline const char* checkVoices() {
-  for (const Voice& voice : voices) {
+  for (const Voice& voice : playerContext->voices) {
     const Sample* sample = voice.sample;
     if (sample == nullptr) continue;
     if (sample->data == nullptr) return "a voice still holds a sample without data after a block";

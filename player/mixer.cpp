@@ -17,6 +17,7 @@
 #include <limits>
 
 #include "player/mixer_kernels.h"
+#include "player/player.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -26,9 +27,8 @@
 // [SECTION] Voices and rounding
 //-----------------------------------------------------------------------------
 
-Voice voices[VOICE_COUNT];
-
 void resetVoices() {
+  Voice* const voices = playerContext->voices;
   for (int k = 0; k < VOICE_COUNT; ++k) {
     voices[k] = Voice{};
     voices[k].index = k;
@@ -207,14 +207,6 @@ const MixerKernels& kernelsFor(MixerLoops loops) {
 #endif
   return PORTABLE_KERNELS;
 }
-
-// What useMixerLoops chose. fastLoops: the group loops, and segments of a silent voice
-// walked without mixing; off for the portable loops.
-struct MixerMode {
-  bool fastLoops;
-  const MixerKernels* kernels;
-};
-MixerMode mode = {true, &kernelsFor(MixerLoops::Fastest)};
 
 // One mixVoices call: its stretch of the block, what the look found there (once per call),
 // and the mode it runs in.
@@ -597,8 +589,8 @@ void mixVoice(MixCall& call, Voice& voice, float* out, std::uint32_t framesLeft)
 }
 
 void mixAllVoices(float* out, std::uint32_t frameCount, StretchLook look) {
-  MixCall call{out, frameCount, look, mode};
-  for (Voice& voice : voices) {
+  MixCall call{out, frameCount, look, playerContext->mode};
+  for (Voice& voice : playerContext->voices) {
     if (voice.sample == nullptr) continue;
     if (call.mode.fastLoops && isSilentThroughout(voice) && call.silentVoicesMayBeWalked()) {
       walkSilentVoice(voice, frameCount);
@@ -610,9 +602,11 @@ void mixAllVoices(float* out, std::uint32_t frameCount, StretchLook look) {
 
 }  // namespace
 
-void useMixerLoops(MixerLoops loops) {
-  mode = {loops != MixerLoops::Portable, &kernelsFor(loops)};
+MixerMode mixerModeFor(MixerLoops loops) {
+  return {loops != MixerLoops::Portable, &kernelsFor(loops)};
 }
+
+void useMixerLoops(MixerLoops loops) { playerContext->mode = mixerModeFor(loops); }
 
 void mixVoices(float* out, std::uint32_t frameCount) {
   mixAllVoices(out, frameCount, StretchLook::NOT_YET);

@@ -1,6 +1,7 @@
-// The 64 mixer voices and mixVoices, which renders them into a float stereo block with
-// linear interpolation and 128-frame gain ramps. Pairs with module.h (the Sample data it
-// reads) and voice_update.cpp (which starts voices and sets their steps and gains).
+// The mixer's voices and mixVoices, which renders the 64 of the player's context (player.h)
+// into a float stereo block with linear interpolation and 128-frame gain ramps. Pairs with
+// module.h (the Sample data it reads) and voice_update.cpp (which starts voices and sets
+// their steps and gains).
 #pragma once
 
 #include <cstdint>
@@ -37,8 +38,6 @@ struct Voice {
   std::int32_t rampFramesLeft;   // 0 = no ramp
 };
 
-extern Voice voices[VOICE_COUNT];
-
 // Clears every voice, then numbers it and gives it a step of 1.0. Part of the player reset.
 void resetVoices();
 
@@ -61,6 +60,15 @@ void mixVoicesIntoClearedBlock(float* out, std::uint32_t frameCount);
 // Call it while no mixVoices runs.
 enum class MixerLoops { Fastest, Sse2, Portable };
 void useMixerLoops(MixerLoops loops);
+
+// What useMixerLoops chose, kept in the player's context. fastLoops: the group loops, and
+// segments of a silent voice walked without mixing; off for the portable loops.
+struct MixerKernels;  // the loops themselves, private to the mixer
+struct MixerMode {
+  bool fastLoops;
+  const MixerKernels* kernels;
+};
+MixerMode mixerModeFor(MixerLoops loops);
 
 // The player's one conversion from floating point to a signed 32-bit integer: to the nearest
 // integer, halves to the even one (127.5 gives 128, 126.5 gives 126). Saturates outside the

@@ -1,8 +1,9 @@
 // The module loader: unpacks an XM image into the song, pattern, instrument and sample records
-// of module.h, and releases them. Refusal texts and the allocation hook are in module_load.h.
+// of the player's context, and releases them. Refusal texts and the allocation hook are in
+// module_load.h.
 //
 // Index
-//   [SECTION] Records
+//   [SECTION] Allocation
 //   [SECTION] Bounds-checked image view
 //   [SECTION] Header and patterns
 //   [SECTION] Instruments and samples
@@ -16,19 +17,14 @@
 #include <iterator>
 
 #include "player/module_load.h"
+#include "player/player.h"
 
 // The Song is filled by copying its 272 bytes out of the image.
 static_assert(std::endian::native == std::endian::little, "Song is copied as little-endian bytes");
 
 //-----------------------------------------------------------------------------
-// [SECTION] Records
+// [SECTION] Allocation
 //-----------------------------------------------------------------------------
-
-Song song;
-Pattern patterns[MAX_PATTERNS];
-Instrument instruments[MAX_INSTRUMENTS];
-Instrument emptyInstrument;
-Sample emptySample;
 
 namespace {
 void* systemCalloc(std::size_t count, std::size_t bytes) { return std::calloc(count, bytes); }
@@ -83,7 +79,7 @@ const char* readSong(const ImageView& image, std::uint64_t& position) {
   // The sequencer restarts at this order when the song runs off its end; one that does not
   // exist restarts the song from the top.
   if (header.restartPosition >= header.songLength) header.restartPosition = 0;
-  song = header;
+  playerContext->song = header;
   position = 60 + static_cast<std::uint64_t>(image.u32(60));
   return nullptr;
 }
@@ -111,6 +107,8 @@ bool readCell(const ImageView& image, std::uint64_t& position, NoteCell& cell) {
 }
 
 const char* readPatterns(const ImageView& image, std::uint64_t& position) {
+  const Song& song = playerContext->song;
+  Pattern* const patterns = playerContext->patterns;
   for (int p = 0; p < song.patternCount; ++p) {
     if (!image.holds(position, PATTERN_HEADER_BYTES)) return LOAD_ENDS_IN_PATTERN;
     const std::uint16_t rowCount = image.u16(position + 5);
@@ -239,8 +237,9 @@ const char* readInstrument(const ImageView& image, std::uint64_t& position, Inst
   if (!image.holds(h, EMPTY_INSTRUMENT_FIELDS_BYTES)) return LOAD_ENDS_IN_INSTRUMENT;
   const std::uint16_t sampleCount = image.u16(h + 27);
   const std::uint64_t next = h + image.u32(h);
+  Sample* const emptySample = &playerContext->emptySample;
   if (sampleCount == 0) {
-    std::fill(std::begin(instrument.samples), std::end(instrument.samples), &emptySample);
+    std::fill(std::begin(instrument.samples), std::end(instrument.samples), emptySample);
     position = next;
     return nullptr;
   }
@@ -261,7 +260,7 @@ const char* readInstrument(const ImageView& image, std::uint64_t& position, Inst
     readSampleHeader(image, position, *sample);
     position += SAMPLE_HEADER_BYTES;
   }
-  std::fill(instrument.samples + sampleCount, std::end(instrument.samples), &emptySample);
+  std::fill(instrument.samples + sampleCount, std::end(instrument.samples), emptySample);
 
   for (int k = 0; k < sampleCount; ++k) {
     Sample& sample = *instrument.samples[k];
@@ -278,8 +277,9 @@ const char* readInstrument(const ImageView& image, std::uint64_t& position, Inst
 }
 
 const char* readInstruments(const ImageView& image, std::uint64_t& position) {
-  for (int i = 0; i < song.instrumentCount; ++i)
-    if (const char* refusal = readInstrument(image, position, instruments[i])) return refusal;
+  PlayerContext& c = *playerContext;
+  for (int i = 0; i < c.song.instrumentCount; ++i)
+    if (const char* refusal = readInstrument(image, position, c.instruments[i])) return refusal;
   return nullptr;
 }
 
@@ -292,8 +292,8 @@ const char* readInstruments(const ImageView& image, std::uint64_t& position) {
 const char* loadModule(const std::uint8_t* image, std::size_t imageBytes) {
   releaseModule();
   // The set-finetune effect may have written into these during the last run.
-  emptyInstrument = {};
-  emptySample = {};
+  playerContext->emptyInstrument = {};
+  playerContext->emptySample = {};
 
   const ImageView view{image, imageBytes};
   std::uint64_t position = 0;
@@ -305,22 +305,23 @@ const char* loadModule(const std::uint8_t* image, std::size_t imageBytes) {
 }
 
 void releaseModule() {
-  const int instrumentCount = std::min<int>(song.instrumentCount, MAX_INSTRUMENTS);
+  PlayerContext& c = *playerContext;
+  const int instrumentCount = std::min<int>(c.song.instrumentCount, MAX_INSTRUMENTS);
   for (int i = 0; i < instrumentCount; ++i) {
-    Instrument& instrument = instruments[i];
+    Instrument& instrument = c.instruments[i];
     const int sampleCount = std::min<int>(instrument.sampleCount, MAX_SAMPLES_PER_INSTRUMENT);
     for (int k = 0; k < sampleCount; ++k) {
       Sample* sample = instrument.samples[k];
-      if (!sample || sample == &emptySample) continue;
+      if (!sample || sample == &c.emptySample) continue;
       std::free(sample->data);
       std::free(sample);
     }
   }
-  const int patternCount = std::min<int>(song.patternCount, MAX_PATTERNS);
-  for (int p = 0; p < patternCount; ++p) std::free(patterns[p].cells);
+  const int patternCount = std::min<int>(c.song.patternCount, MAX_PATTERNS);
+  for (int p = 0; p < patternCount; ++p) std::free(c.patterns[p].cells);
 
   // Cleared so that a second release, or a load after it, finds nothing to free twice.
-  std::fill(std::begin(instruments), std::end(instruments), Instrument{});
-  std::fill(std::begin(patterns), std::end(patterns), Pattern{});
-  song = {};
+  std::fill(std::begin(c.instruments), std::end(c.instruments), Instrument{});
+  std::fill(std::begin(c.patterns), std::end(c.patterns), Pattern{});
+  c.song = {};
 }

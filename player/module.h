@@ -108,13 +108,7 @@ struct ModuleImage {
 };
 extern const ModuleImage builtinModuleImage;
 
-extern Song song;
-extern Pattern patterns[MAX_PATTERNS];
-extern Instrument instruments[MAX_INSTRUMENTS];
-extern Instrument emptyInstrument;
-extern Sample emptySample;
-
-// Unpacks the image into the records above. Reads only inside [image, image + imageBytes).
+// Unpacks the image into the module records of the player's context (player.h). Reads only inside [image, image + imageBytes).
 // Returns nullptr on success, or a static text saying why the image was refused; after a
 // refusal nothing is allocated and song is all zero, so nothing of it can be played. A module
 // still loaded from an earlier call is released first.

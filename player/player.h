@@ -106,8 +106,25 @@ struct Channel {
   std::int32_t loopCount;        // pattern-loop repetitions still to come
 };
 
-extern Player player;
-extern Channel channels[MAX_CHANNELS];
+// The player's whole state: the module records that the loader fills, the playback records,
+// the voices and the mixer's mode. One instance (context.cpp), reached through
+// playerContext; the functions of module.h, this header and mixer.h work on it. Nothing else
+// in the player keeps state from call to call but caches of values that follow from
+// constants alone.
+struct PlayerContext {
+  Song song;
+  Pattern patterns[MAX_PATTERNS];
+  Instrument instruments[MAX_INSTRUMENTS];
+  Instrument emptyInstrument;
+  Sample emptySample;
+  Player player;
+  Channel channels[MAX_CHANNELS];
+  bool jumpSeen;               // a Bxx was seen on the row being processed
+  Voice voices[VOICE_COUNT];
+  MixerMode mode = mixerModeFor(MixerLoops::Fastest);  // set by useMixerLoops
+};
+
+extern PlayerContext* const playerContext;
 
 // Start values: voices cleared and numbered, position 0, tempo from the song, the first
 // channelCount channels zeroed and given voice i. Run once after loadModule.
@@ -168,8 +185,6 @@ void applyTonePortamento(Channel& channel);
 //-----------------------------------------------------------------------------
 // [SECTION] Position and clock effects (first tick; xy is the effect parameter)
 //-----------------------------------------------------------------------------
-
-extern bool jumpSeen;  // a Bxx was seen on the row being processed
 
 void effectPositionJump(std::uint8_t xy);                       // B
 void effectPatternBreak(std::uint8_t xy);                       // D

@@ -1,11 +1,8 @@
-// The player's static records (one Player, 32 Channels), their reset and the tempo-to-tick
-// conversion. Pairs with player.h; the voices it resets live in mixer.cpp.
+// The reset of the player's playback records and the tempo-to-tick conversion. Pairs with
+// player.h; the voices it resets are the mixer's (mixer.cpp).
 #include <algorithm>
 
 #include "player/player.h"
-
-Player player;
-Channel channels[MAX_CHANNELS];
 
 namespace {
 
@@ -22,24 +19,26 @@ void setBpm(std::int32_t bpm) {
   // A bpm of 0 gives an infinite quotient, which roundToInt saturates: the tick never ends
   // and nothing crashes (the loader refuses such a song anyway).
   const double millisecondsPerTick = 1000.0 / (static_cast<double>(bpm) * BPM_TICK_FACTOR);
-  player.samplesPerTick = roundToInt(millisecondsPerTick * FRAMES_PER_MILLISECOND);
+  playerContext->player.samplesPerTick = roundToInt(millisecondsPerTick * FRAMES_PER_MILLISECOND);
 }
 
 void resetPlayer() {
   resetVoices();
 
+  PlayerContext& c = *playerContext;
+  Player& player = c.player;
   player = Player{};
   player.nextOrder = -1;
   player.nextRow = -1;
-  player.speed = song.defaultTempo;
+  player.speed = c.song.defaultTempo;
   player.globalVolume = 64;
-  setBpm(song.defaultBpm);
+  setBpm(c.song.defaultBpm);
 
   // The table holds 32 channels, each paired with voices i and i + 32; a larger count in a
   // song that slipped past the loader must not write beyond it.
-  const int channelCount = std::min<int>(song.channelCount, MAX_CHANNELS);
+  const int channelCount = std::min<int>(c.song.channelCount, MAX_CHANNELS);
   for (int i = 0; i < channelCount; ++i) {
-    channels[i] = Channel{};
-    channels[i].voice = &voices[i];
+    c.channels[i] = Channel{};
+    c.channels[i].voice = &c.voices[i];
   }
 }

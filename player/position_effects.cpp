@@ -5,28 +5,30 @@
 
 #include "player/player.h"
 
-bool jumpSeen = false;
-
 // Within one row the last writer of nextOrder and nextRow wins, except that a break leaves
 // the order named by an earlier channel's jump alone: B02 then D10 continues at order 2,
 // row 10; D10 then B02 at order 2, row 0.
 
 void effectPositionJump(std::uint8_t xy) {
+  PlayerContext& c = *playerContext;
   // Past the last order play goes to order 0, not to the song's restart position.
-  player.nextOrder = xy < song.songLength ? xy : 0;
-  player.nextRow = 0;
-  jumpSeen = true;
+  c.player.nextOrder = xy < c.song.songLength ? xy : 0;
+  c.player.nextRow = 0;
+  c.jumpSeen = true;
 }
 
 void effectPatternBreak(std::uint8_t xy) {
   // Two decimal digits, however written: D1F names row 10 + 15 = 25. Only rows 0..63.
+  PlayerContext& c = *playerContext;
+  Player& player = c.player;
   const std::int32_t row = 10 * (xy >> 4) + (xy & 15);
   player.nextRow = row > 63 ? 0 : row;
-  if (!jumpSeen) player.nextOrder = player.orderPos + 1;
-  if (player.nextOrder >= song.songLength) player.nextOrder = 0;
+  if (!c.jumpSeen) player.nextOrder = player.orderPos + 1;
+  if (player.nextOrder >= c.song.songLength) player.nextOrder = 0;
 }
 
 void effectPatternLoop(Channel& channel, std::uint8_t y) {
+  Player& player = playerContext->player;
   if (y == 0) {
     channel.loopRow = player.row;
     return;
@@ -43,22 +45,23 @@ void effectPatternLoop(Channel& channel, std::uint8_t y) {
 
 void effectPatternDelay(std::uint8_t y) {
   // With the speed in force now: a later Fxx on the same row does not change the delay.
+  Player& player = playerContext->player;
   player.patternDelay = player.speed * y;
 }
 
 void effectSetSpeedOrTempo(std::uint8_t xy) {
   if (xy < 32) {
-    player.speed = xy;  // ticks per row; 0 makes every tick a row's first
+    playerContext->player.speed = xy;  // ticks per row; 0 makes every tick a row's first
   } else {
     setBpm(xy);
   }
 }
 
 void effectSetGlobalVolume(Channel& channel, std::uint8_t xy) {
-  player.globalVolume = std::min<std::int32_t>(xy, 64);
+  playerContext->player.globalVolume = std::min<std::int32_t>(xy, 64);
   channel.updateFlags |= UPDATE_VOLUME;
 }
 
 void effectGlobalVolumeSlideMemory(std::uint8_t xy) {
-  if (xy != 0) player.globalVolumeSlideSpeed = xy;  // one memory for all channels
+  if (xy != 0) playerContext->player.globalVolumeSlideSpeed = xy;  // one memory for all channels
 }

@@ -77,7 +77,7 @@ void firstTickExtended(Channel& channel, Sample& sample, std::uint8_t xy,
     case fx::E_SET_FINETUNE:
       // The sample record is shared: later notes from it, in any channel, use the new
       // finetune; this row's period is already worked out. emptySample stays all zero.
-      if (&sample != &emptySample) sample.finetune = static_cast<std::int8_t>(y);
+      if (&sample != &playerContext->emptySample) sample.finetune = static_cast<std::int8_t>(y);
       break;
     case fx::E_PATTERN_LOOP:
       effectPatternLoop(channel, y);
@@ -305,11 +305,12 @@ void processChannelRow(Channel& channel, const NoteCell& cell) {
 //-----------------------------------------------------------------------------
 
 void processRow() {
-  player.nextOrder = -1;
-  player.nextRow = -1;
-  jumpSeen = false;
+  PlayerContext& context = *playerContext;
+  context.player.nextOrder = -1;
+  context.player.nextRow = -1;
+  context.jumpSeen = false;
   const NoteCell* cells = currentRowCells();
   if (cells == nullptr) return;
   const int channelCount = activeChannelCount();
-  for (int c = 0; c < channelCount; ++c) processChannelRow(channels[c], cells[c]);
+  for (int c = 0; c < channelCount; ++c) processChannelRow(context.channels[c], cells[c]);
 }

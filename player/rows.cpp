@@ -56,7 +56,7 @@ std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta) {
 }
 
 std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune) {
-  if (song.flags & 1) return linearPeriod(realNote, finetune);
+  if (playerContext->song.flags & 1) return linearPeriod(realNote, finetune);
   return amigaPeriod(realNote, finetune);
 }
 
@@ -65,17 +65,18 @@ std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune) {
 //-----------------------------------------------------------------------------
 
 ChannelSelection selectInstrumentAndSample(const Channel& channel) {
+  PlayerContext& c = *playerContext;
   const int index = channel.instrumentIndex;
-  if (index >= song.instrumentCount || index >= MAX_INSTRUMENTS) {
-    return {&emptyInstrument, &emptySample};
+  if (index >= c.song.instrumentCount || index >= MAX_INSTRUMENTS) {
+    return {&c.emptyInstrument, &c.emptySample};
   }
-  Instrument& instrument = instruments[index];
+  Instrument& instrument = c.instruments[index];
   // channel.note only ever holds a cell note - 1 (0..95); the check keeps a stray value
   // from reading past the map.
-  if (channel.note >= NOTE_MAP_SIZE) return {&instrument, &emptySample};
+  if (channel.note >= NOTE_MAP_SIZE) return {&instrument, &c.emptySample};
   const std::uint8_t slot = instrument.sampleMap[channel.note];
   if (slot >= MAX_SAMPLES_PER_INSTRUMENT || instrument.samples[slot] == nullptr) {
-    return {&instrument, &emptySample};
+    return {&instrument, &c.emptySample};
   }
   return {&instrument, instrument.samples[slot]};
 }
@@ -162,15 +163,20 @@ void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte) {
 //-----------------------------------------------------------------------------
 
 const Pattern* currentPattern() {
+  const PlayerContext& c = *playerContext;
+  const Player& player = c.player;
   if (player.orderPos < 0 || player.orderPos >= MAX_ORDERS) return nullptr;
-  return &patterns[song.orderTable[player.orderPos]];
+  return &c.patterns[c.song.orderTable[player.orderPos]];
 }
 
 int activeChannelCount() {
+  const Song& song = playerContext->song;
   return song.channelCount > MAX_CHANNELS ? MAX_CHANNELS : song.channelCount;
 }
 
 const NoteCell* currentRowCells() {
+  const Song& song = playerContext->song;
+  const Player& player = playerContext->player;
   const Pattern* pattern = currentPattern();
   if (pattern == nullptr || pattern->cells == nullptr || song.channelCount == 0) return nullptr;
   if (player.row < 0 || player.row >= pattern->rowCount) return nullptr;

@@ -14,6 +14,8 @@ std::int32_t currentRowCount() {
 }  // namespace
 
 void playerTick() {
+  PlayerContext& c = *playerContext;
+  Player& player = c.player;
   if (player.tick == 0) {
     if (player.nextOrder >= 0) player.orderPos = player.nextOrder;
     if (player.nextRow >= 0) player.row = player.nextRow;
@@ -31,8 +33,8 @@ void playerTick() {
       if (player.nextRow >= rowCount) {
         // Off the end of the last order the song goes on at its restart position; jumps and
         // breaks past it have already wrapped to order 0.
-        player.nextOrder = player.orderPos + 1 >= song.songLength ? song.restartPosition
-                                                                  : player.orderPos + 1;
+        player.nextOrder = player.orderPos + 1 >= c.song.songLength ? c.song.restartPosition
+                                                                    : player.orderPos + 1;
         player.nextRow = 0;
       }
     }

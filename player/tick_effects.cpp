@@ -64,14 +64,15 @@ void volumeColumnTick(Channel& channel, std::uint8_t volumeByte) {
 // offset as it is. The linear offset raises the pitch when positive; the Amiga one is the
 // (negative) difference of the two periods.
 void arpeggio(Channel& channel, const Sample& sample, std::uint8_t xy) {
+  const PlayerContext& c = *playerContext;
   std::int32_t n = -1;
-  switch (player.tick % 3) {
+  switch (c.player.tick % 3) {
     case 1: n = xy >> 4; break;
     case 2: n = xy & 0x0F; break;
     default: break;
   }
   if (n >= 0) {
-    if (song.flags & 1) {
+    if (c.song.flags & 1) {
       channel.periodDelta = n * 64;
     } else {
       channel.periodDelta =
@@ -112,7 +113,7 @@ void retriggerVolume(Channel& channel) {
 
 // EDy: the row's note starts on tick y; on every other tick the voice only follows the period.
 void noteDelay(Channel& channel, const Sample& sample, const NoteCell& cell, std::uint8_t y) {
-  if (player.tick == y) {
+  if (playerContext->player.tick == y) {
     // The envelopes were stepped before this reset, so the note starts at levels 64 and 32.
     resetInstrumentState(channel, sample);
     channel.period = channel.notePeriod;
@@ -126,6 +127,7 @@ void noteDelay(Channel& channel, const Sample& sample, const NoteCell& cell, std
 
 void extendedTick(Channel& channel, const Sample& sample, const NoteCell& cell) {
   const std::uint8_t y = cell.effectParam & 0x0F;
+  const Player& player = playerContext->player;
   switch (cell.effectParam >> 4) {
     case fx::E_RETRIGGER:
       if (y != 0 && player.tick % y == 0) {
@@ -148,6 +150,7 @@ void extendedTick(Channel& channel, const Sample& sample, const NoteCell& cell) 
 
 void effectTick(Channel& channel, const Sample& sample, const NoteCell& cell) {
   const std::uint8_t xy = cell.effectParam;
+  Player& player = playerContext->player;
   switch (cell.effect) {
     case fx::ARPEGGIO:
       if (xy != 0) arpeggio(channel, sample, xy);
@@ -260,5 +263,6 @@ void processTickEffects() {
   const NoteCell* cells = currentRowCells();
   if (cells == nullptr) return;
   const int channelCount = activeChannelCount();
+  Channel* const channels = playerContext->channels;
   for (int c = 0; c < channelCount; ++c) channelTick(channels[c], cells[c]);
 }

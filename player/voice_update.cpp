@@ -214,6 +214,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
       // (volume, panning, gains, step, pending start offset); this one keeps playing with
       // target gains 0, so the mixer ramps it out over 128 frames.
       const std::int32_t twin = voice->index < 32 ? voice->index + 32 : voice->index - 32;
+      Voice* const voices = playerContext->voices;
       voices[twin] = *voice;
       voices[twin].index = twin;
       voice->volume = 0;
@@ -243,7 +244,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
                                                 channel.volumeDelta) *
                            static_cast<double>(channel.volumeEnvelope.level) *
                            static_cast<double>(channel.fadeoutLevel) *
-                           static_cast<double>(player.globalVolume);
+                           static_cast<double>(playerContext->player.globalVolume);
     voice->volume = roundToInt(product * FINAL_VOLUME_SCALE);
     voice->leftGain = panGain(voice->volume, 255 - voice->panning);
     voice->rightGain = panGain(voice->volume, voice->panning);
@@ -263,7 +264,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
 
   if ((channel.updateFlags & UPDATE_FREQUENCY) != 0) {
     std::int64_t frequency;
-    if ((song.flags & 1) != 0) {
+    if ((playerContext->song.flags & 1) != 0) {
       // Linear table: 768 units per octave above C-4; a positive periodDelta raises the pitch.
       const std::int64_t units = LINEAR_BASE_PERIOD - static_cast<std::int64_t>(channel.period) +
                                  channel.periodDelta;

@@ -7,8 +7,8 @@
 #include <random>
 #include <tuple>
 
-#include "player/module.h"
 #include "player/module_load.h"
+#include "player/player.h"
 #include "tests/support/test_support.h"
 #include "tools/xmwriter/xm_writer.h"
 
@@ -39,9 +39,9 @@ XmModule smallModule(uint16_t channelCount = 2) {
 
 void expectNothingLoaded() {
   const Song zero{};
-  EXPECT_EQ(0, std::memcmp(&song, &zero, sizeof song)) << "song not cleared";
-  for (const Pattern& p : patterns) ASSERT_TRUE(p.cells == nullptr && p.rowCount == 0);
-  for (const Instrument& i : instruments) ASSERT_TRUE(i.sampleCount == 0 && i.samples[0] == nullptr);
+  EXPECT_EQ(0, std::memcmp(&playerContext->song, &zero, sizeof playerContext->song)) << "song not cleared";
+  for (const Pattern& p : playerContext->patterns) ASSERT_TRUE(p.cells == nullptr && p.rowCount == 0);
+  for (const Instrument& i : playerContext->instruments) ASSERT_TRUE(i.sampleCount == 0 && i.samples[0] == nullptr);
 }
 
 // Frame n as the loader must widen it: 8-bit values become the high byte.
@@ -120,8 +120,8 @@ TEST_F(Loader, SampleHeaderConversionAndGuardFrames) {
     XmInstrument& in = m.instruments.emplace_back(xmInstrument(s));
     in.samples.push_back(xmWaveSample(XmWave::Noise, 50, 1, false));
     ASSERT_EQ(nullptr, load(m));
-    for (int n = 0; n < 50; ++n) ASSERT_EQ(widened(in.samples[1], n), instruments[0].samples[1]->data[n]);
-    const Sample& got = *instruments[0].samples[0];
+    for (int n = 0; n < 50; ++n) ASSERT_EQ(widened(in.samples[1], n), playerContext->instruments[0].samples[1]->data[n]);
+    const Sample& got = *playerContext->instruments[0].samples[0];
     EXPECT_EQ(std::make_tuple(c.kind, c.length, c.loopStart, c.loopLength),
               std::make_tuple(got.loopKind, got.length, got.loopStart, got.loopLength));
     EXPECT_EQ(c.length == 0 && !s.sixteenBit ? 8 : 16, got.bits) << "widened when it has data";
@@ -224,31 +224,31 @@ TEST_F(Loader, SeededRoundTrips) {
     ASSERT_EQ(nullptr, load(m));
     const uint16_t restart = m.restartPosition < m.orders.size() ? m.restartPosition : 0;
     EXPECT_EQ(std::make_tuple(m.orders.size(), restart, m.channelCount, m.flags, m.defaultTempo, m.defaultBpm),
-              std::make_tuple(song.songLength, song.restartPosition, song.channelCount, song.flags,
-                              song.defaultTempo, song.defaultBpm));
-    EXPECT_EQ(0, std::memcmp(m.orders.data(), song.orderTable, m.orders.size()));
-    ASSERT_EQ(m.patterns.size(), song.patternCount);
+              std::make_tuple(playerContext->song.songLength, playerContext->song.restartPosition, playerContext->song.channelCount, playerContext->song.flags,
+                              playerContext->song.defaultTempo, playerContext->song.defaultBpm));
+    EXPECT_EQ(0, std::memcmp(m.orders.data(), playerContext->song.orderTable, m.orders.size()));
+    ASSERT_EQ(m.patterns.size(), playerContext->song.patternCount);
     for (std::size_t p = 0; p < m.patterns.size(); ++p) {
       const XmPattern& want = m.patterns[p];
-      ASSERT_EQ(want.rowCount, patterns[p].rowCount);
+      ASSERT_EQ(want.rowCount, playerContext->patterns[p].rowCount);
       if (want.rowCount == 0) {
-        EXPECT_EQ(nullptr, patterns[p].cells) << "no rows, no cells to read";
+        EXPECT_EQ(nullptr, playerContext->patterns[p].cells) << "no rows, no cells to read";
       }
       for (std::size_t c = 0; c < std::size_t{want.rowCount} * m.channelCount; ++c) {
         const XmCell cell = want.cells.empty() ? XmCell{} : want.cells[c];
-        const NoteCell& got = patterns[p].cells[c];
+        const NoteCell& got = playerContext->patterns[p].cells[c];
         ASSERT_EQ(std::make_tuple(cell.note == 97 ? NOTE_KEY_OFF : cell.note, cell.instrument, cell.volume, cell.effect, cell.effectParam),
                   std::make_tuple(got.note, got.instrument, got.volume, got.effect, got.effectParam))
             << "pattern " << p << " cell " << c;
       }
     }
-    ASSERT_EQ(m.instruments.size(), song.instrumentCount);
+    ASSERT_EQ(m.instruments.size(), playerContext->song.instrumentCount);
     for (std::size_t i = 0; i < m.instruments.size(); ++i) {
       const XmInstrument& want = m.instruments[i];
-      const Instrument& got = instruments[i];
+      const Instrument& got = playerContext->instruments[i];
       ASSERT_EQ(want.samples.size(), got.sampleCount);
       for (std::size_t k = 0; k < want.samples.size(); ++k) expectSample(want.samples[k], *got.samples[k]);
-      for (std::size_t k = want.samples.size(); k < 16; ++k) EXPECT_EQ(&emptySample, got.samples[k]);
+      for (std::size_t k = want.samples.size(); k < 16; ++k) EXPECT_EQ(&playerContext->emptySample, got.samples[k]);
       if (want.samples.empty()) continue;
       EXPECT_EQ(0, std::memcmp(want.sampleMap.data(), got.sampleMap, 96));
       expectEnvelope(want.volumeEnvelope, got.volumeEnvelope);
@@ -381,9 +381,9 @@ TEST_F(Loader, FailedAllocationRefusesAndLeavesNothing) {
 TEST_F(Loader, ReloadAndReleaseAreSafe) {
   const XmModule m = cuttableModule();
   ASSERT_EQ(nullptr, load(m));
-  emptySample.finetune = 5;     // as a set-finetune effect on a missing sample would
+  playerContext->emptySample.finetune = 5;     // as a set-finetune effect on a missing sample would
   ASSERT_EQ(nullptr, load(m));  // over a loaded module: the old one is released first
-  EXPECT_EQ(0, emptySample.finetune);
+  EXPECT_EQ(0, playerContext->emptySample.finetune);
   releaseModule();
   releaseModule();
   expectNothingLoaded();

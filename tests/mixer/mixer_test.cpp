@@ -16,7 +16,7 @@
 
 #include "bench/bench_modules.h"
 #include "player/mixer.h"
-#include "player/module.h"
+#include "player/player.h"
 #include "render.h"
 #include "tests/mixer/mixer_model.h"
 
@@ -54,7 +54,7 @@ std::string mixAgainstTheModel(std::uint32_t frameCount, std::uint64_t fill) {
   std::vector<float> real(2 * frameCount);
   prefill(real, fill);
   std::vector<float> expected = real;
-  std::vector<Voice> model(voices, voices + VOICE_COUNT);
+  std::vector<Voice> model(playerContext->voices, playerContext->voices + VOICE_COUNT);
   (fill % 4 == 0 ? mixVoicesIntoClearedBlock : mixVoices)(real.data(), frameCount);
   for (Voice& v : model) modelMixVoice(v, expected.data(), frameCount);
   if (const long at = firstDifference(real, expected); at >= 0) {
@@ -62,7 +62,7 @@ std::string mixAgainstTheModel(std::uint32_t frameCount, std::uint64_t fill) {
            std::to_string(real[at]) + " against the model's " + std::to_string(expected[at]);
   }
   for (int k = 0; k < VOICE_COUNT; ++k) {
-    if (const std::string field = voiceDifference(voices[k], model[k]); !field.empty()) return "voice " + std::to_string(k) + ": " + field;
+    if (const std::string field = voiceDifference(playerContext->voices[k], model[k]); !field.empty()) return "voice " + std::to_string(k) + ": " + field;
   }
   return "";
 }
@@ -200,7 +200,7 @@ TEST_P(Loops, RandomVoicesAndCallsMatchTheModelBitForBit) {
 
     resetVoices();
     for (int i = 1 + static_cast<int>(rng.below(8)); i > 0; --i) {
-      startRandomVoice(voices[rng.below(VOICE_COUNT)], samples[rng.below(samples.size())], rng);
+      startRandomVoice(playerContext->voices[rng.below(VOICE_COUNT)], samples[rng.below(samples.size())], rng);
     }
     for (int call = 0; call < 120; ++call) {
       const std::uint32_t lengths[] = {1, 2, 3, 127, 128, 129, 883, 884};
@@ -208,7 +208,7 @@ TEST_P(Loops, RandomVoicesAndCallsMatchTheModelBitForBit) {
                                                       : 1 + static_cast<std::uint32_t>(rng.below(884));
       ASSERT_EQ(mixAgainstTheModel(frameCount, rng.engine()), "") << "seed " << seed << ", call " << call;
       // What the tick processing does between two calls: new targets, new steps, new notes.
-      for (Voice& v : voices) {
+      for (Voice& v : playerContext->voices) {
         if (v.sample == nullptr && !rng.chance(3)) continue;
         if (rng.chance(30)) setRandomGains(v, rng);
         if (rng.chance(10)) setRandomStep(v, rng);
@@ -244,7 +244,7 @@ TEST_P(Loops, LongRendersMatchTheModelInEveryCall) {
     std::uint64_t calls = 0, audibleVoiceFrames = 0;
     test_support::forEachStretch(RENDER_BLOCKS, [&](std::uint64_t frame, std::uint32_t frameCount) {
       if (!difference.empty()) return;
-      for (const Voice& v : voices) audibleVoiceFrames += v.sample != nullptr && v.leftGain + v.rightGain > 0 ? frameCount : 0;
+      for (const Voice& v : playerContext->voices) audibleVoiceFrames += v.sample != nullptr && v.leftGain + v.rightGain > 0 ? frameCount : 0;
       difference = mixAgainstTheModel(frameCount, calls++);
       if (!difference.empty()) difference += ", at frame " + std::to_string(frame);
     });
@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Mixer, Loops, ::testing::ValuesIn(ALL_LOOPS),
 // Voice 0 alone at a 32.32 position and step, its gains standing at 255 (1.0).
 Voice& steadyVoice(const Sample* s, std::uint64_t position, std::uint64_t step) {
   resetVoices();
-  Voice& v = voices[0];
+  Voice& v = playerContext->voices[0];
   v.sample = s;
   v.direction = DIRECTION_FORWARD;
   setModelPosition(v, static_cast<std::int64_t>(position));

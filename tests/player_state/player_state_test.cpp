@@ -18,19 +18,19 @@ using Levels = std::vector<int>;
 class PlayerState : public ::testing::Test {
  protected:
   void SetUp() override {
-    song = Song{}, song.channelCount = 8, song.songLength = 5, song.flags = 1;  // linear table
-    player = Player{}, player.globalVolume = 64;
-    for (Channel& c : channels) c = Channel{};
-    resetVoices(), jumpSeen = false;
-    ch.voice = &voices[5];
+    playerContext->song = Song{}, playerContext->song.channelCount = 8, playerContext->song.songLength = 5, playerContext->song.flags = 1;  // linear table
+    playerContext->player = Player{}, playerContext->player.globalVolume = 64;
+    for (Channel& c : playerContext->channels) c = Channel{};
+    resetVoices(), playerContext->jumpSeen = false;
+    ch.voice = &playerContext->voices[5];
   }
   // Raises the flags, runs the voice update and hands back the channel's voice.
-  const Voice& update(std::uint8_t flags, const Sample& sample = emptySample) {
+  const Voice& update(std::uint8_t flags, const Sample& sample = playerContext->emptySample) {
     ch.updateFlags = flags;
     updateVoice(ch, sample);
     return *ch.voice;
   }
-  Channel& ch = channels[5];
+  Channel& ch = playerContext->channels[5];
 };
 
 Envelope envelope(std::initializer_list<std::pair<int, int>> points, std::uint8_t flags = 0,
@@ -47,17 +47,17 @@ Envelope envelope(std::initializer_list<std::pair<int, int>> points, std::uint8_
 TEST_F(PlayerState, SetBpm) {
   for (int bpm = 1; bpm <= 255; ++bpm) {
     setBpm(bpm);
-    EXPECT_EQ(player.samplesPerTick, 110250 / bpm + (2 * (110250 % bpm) > bpm ? 1 : 0)) << "bpm " << bpm;
+    EXPECT_EQ(playerContext->player.samplesPerTick, 110250 / bpm + (2 * (110250 % bpm) > bpm ? 1 : 0)) << "bpm " << bpm;
   }
 }
 
 // A channel count past the table, in a song that slipped past the loader, stays inside it.
 TEST_F(PlayerState, ResetPlayerStaysInsideTheTables) {
-  song.channelCount = 40;
-  channels[31].loopCount = channels[0].fadeoutLevel = 99;
+  playerContext->song.channelCount = 40;
+  playerContext->channels[31].loopCount = playerContext->channels[0].fadeoutLevel = 99;
   resetPlayer();
-  for (int i = 0; i < MAX_CHANNELS; ++i) EXPECT_EQ(channels[i].voice, &voices[i]) << i;
-  EXPECT_EQ(channels[31].loopCount + channels[0].fadeoutLevel, 0);
+  for (int i = 0; i < MAX_CHANNELS; ++i) EXPECT_EQ(playerContext->channels[i].voice, &playerContext->voices[i]) << i;
+  EXPECT_EQ(playerContext->channels[31].loopCount + playerContext->channels[0].fadeoutLevel, 0);
 }
 
 TEST_F(PlayerState, EnvelopeLevels) {
@@ -148,7 +148,7 @@ TEST_F(PlayerState, VolumeAndPanning) {
     EXPECT_EQ((std::vector<int>{v.volume, v.panning, v.leftGain, v.rightGain}),
               (std::vector<int>{c.v, c.panning, c.left, c.right})) << c.name;
   }
-  voices[5].panning = 255;  // a volume change alone splits by the voice's panning
+  playerContext->voices[5].panning = 255;  // a volume change alone splits by the voice's panning
   EXPECT_EQ(update(UPDATE_VOLUME).rightGain, 128);
 }
 
@@ -163,11 +163,11 @@ TEST_F(PlayerState, FrequencyAndStep) {
       {"Amiga 100119 Hz", false, 143, 0, 2, 1160809868},    {"negative sum: 100 Hz", false, 10, -30, 0, 9739154},
   };
   for (const Case& c : cases) {
-    song.flags = c.linear, ch.period = c.period, ch.periodDelta = c.delta;
+    playerContext->song.flags = c.linear, ch.period = c.period, ch.periodDelta = c.delta;
     const Voice& v = update(UPDATE_FREQUENCY);
     EXPECT_EQ(std::pair(v.stepInt, v.stepFrac), std::pair(c.stepInt, c.stepFrac)) << c.name;
   }
-  song.flags = 0, ch.period = 100, ch.periodDelta = -100, voices[5].stepInt = 7;
+  playerContext->song.flags = 0, ch.period = 100, ch.periodDelta = -100, playerContext->voices[5].stepInt = 7;
   EXPECT_EQ(update(UPDATE_FREQUENCY).stepInt, 7u) << "a zero sum skips the update (no division by 0)";
 }
 
@@ -175,12 +175,12 @@ TEST_F(PlayerState, TriggerAlternatesTwinVoices) {
   Sample a{}, b{};
   a.length = b.length = a.loopLength = b.loopLength = 100;
   update(UPDATE_TRIGGER, a);  // idle voice: the note stays on it
-  ASSERT_EQ(ch.voice, &voices[5]);
-  voices[5].volume = 100, voices[5].leftGain = 60, voices[5].currentLeftGain = 60 * 256;
-  voices[5].positionInt = 33, voices[5].stepInt = 2, voices[5].startOffset = 20;
+  ASSERT_EQ(ch.voice, &playerContext->voices[5]);
+  playerContext->voices[5].volume = 100, playerContext->voices[5].leftGain = 60, playerContext->voices[5].currentLeftGain = 60 * 256;
+  playerContext->voices[5].positionInt = 33, playerContext->voices[5].stepInt = 2, playerContext->voices[5].startOffset = 20;
   const Voice& now = update(UPDATE_TRIGGER, b);
-  ASSERT_EQ(&now, &voices[37]);
-  const Voice& old = voices[5];
+  ASSERT_EQ(&now, &playerContext->voices[37]);
+  const Voice& old = playerContext->voices[5];
   EXPECT_EQ((std::vector<int>{old.index, old.positionInt, old.currentLeftGain, old.volume, old.leftGain}),
             (std::vector<int>{5, 33, 60 * 256, 0, 0}));
   EXPECT_EQ(old.sample, &a);
@@ -188,21 +188,21 @@ TEST_F(PlayerState, TriggerAlternatesTwinVoices) {
                               now.volume, now.leftGain, now.currentLeftGain}),
             (std::vector<int>{37, 20, 0, 2, 100, 60, 0}));
   EXPECT_EQ(now.sample, &b);
-  EXPECT_EQ(&update(UPDATE_TRIGGER, a), &voices[5]);
+  EXPECT_EQ(&update(UPDATE_TRIGGER, a), &playerContext->voices[5]);
 }
 
 TEST_F(PlayerState, StartOffsetAndRewind) {
   Sample s{};
   s.length = 80, s.loopStart = 10, s.loopLength = 40;
   for (auto [offset, position] : {std::pair{49u, 49}, {50u, 0}}) {  // 50 is the loop end
-    voices[5].sample = nullptr, voices[5].startOffset = offset, voices[5].positionFrac = 77;
+    playerContext->voices[5].sample = nullptr, playerContext->voices[5].startOffset = offset, playerContext->voices[5].positionFrac = 77;
     const Voice& v = update(UPDATE_TRIGGER, s);
     EXPECT_EQ(std::pair(v.positionInt, v.positionFrac), std::pair(position, 0u)) << offset;
   }
   // A ping-pong voice caught going backward plays on forward from frame 0, where going
   // backward it would meet no loop start and read below its sample.
-  voices[5].startOffset = 12, voices[5].positionInt = 30, voices[5].positionFrac = 5;
-  voices[5].direction = DIRECTION_BACKWARD;
+  playerContext->voices[5].startOffset = 12, playerContext->voices[5].positionInt = 30, playerContext->voices[5].positionFrac = 5;
+  playerContext->voices[5].direction = DIRECTION_BACKWARD;
   const Voice& v = update(UPDATE_REWIND);
   EXPECT_EQ((std::vector<int>{v.positionInt, int(v.positionFrac), int(v.startOffset), v.direction}),
             (std::vector<int>{0, 0, 0, DIRECTION_FORWARD}));
@@ -264,9 +264,9 @@ TEST_F(PlayerState, JumpAndBreak) {
       {"B past the end then D", 1, {{'B', 9}, {'D', 0x10}}, 0, 10},
   };
   for (const Case& c : cases) {
-    player.orderPos = c.orderPos, player.nextOrder = player.nextRow = -1, jumpSeen = false;
+    playerContext->player.orderPos = c.orderPos, playerContext->player.nextOrder = playerContext->player.nextRow = -1, playerContext->jumpSeen = false;
     for (auto [effect, xy] : c.effects) effect == 'B' ? effectPositionJump(xy) : effectPatternBreak(xy);
-    EXPECT_EQ(std::pair(player.nextOrder, player.nextRow), std::pair(c.order, c.row)) << c.name;
+    EXPECT_EQ(std::pair(playerContext->player.nextOrder, playerContext->player.nextRow), std::pair(c.order, c.row)) << c.name;
   }
 }
 

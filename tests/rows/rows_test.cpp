@@ -86,7 +86,7 @@ std::int32_t ticksPlayed;  // since the song started, counted by Rows::playThrou
 struct Field { const char* name; std::int32_t (*read)(const Channel& c); };
 #define CHANNEL_FIELD(f) Field{#f, [](const Channel& c) { return std::int32_t(c.f); }}
 #define FLAG_FIELD(flag) Field{#flag, [](const Channel& c) { return std::int32_t((c.updateFlags & flag) != 0); }}
-#define PLAYER_FIELD(f) Field{#f, [](const Channel&) { return std::int32_t(player.f); }}
+#define PLAYER_FIELD(f) Field{#f, [](const Channel&) { return std::int32_t(playerContext->player.f); }}
 constexpr Field NOTE = CHANNEL_FIELD(note), REAL_NOTE = CHANNEL_FIELD(realNote), PERIOD = CHANNEL_FIELD(period),
     INSTRUMENT = CHANNEL_FIELD(instrumentIndex), NOTE_PERIOD = CHANNEL_FIELD(notePeriod),
     PORTA_TARGET = CHANNEL_FIELD(portaTarget), PERIOD_DELTA = CHANNEL_FIELD(periodDelta),
@@ -126,10 +126,10 @@ class Rows : public ::testing::Test {
   // Plays every tick up to and including tick `tick` of row `row` (the next time play gets there).
   void playThrough(std::int32_t row, std::int32_t tick) {
     for (int guard = 0; guard < 100000; ++guard) {
-      const std::int32_t t = player.tick;
+      const std::int32_t t = playerContext->player.tick;
       playerTick();  // a row's first tick sets player.row
       ++ticksPlayed;
-      if (player.row == row && t == tick) return;
+      if (playerContext->player.row == row && t == tick) return;
     }
     FAIL() << "row " << row << " tick " << tick << " never played";
   }
@@ -146,12 +146,12 @@ class Rows : public ::testing::Test {
     ticksPlayed = 0;
     if (s.startPeriod != 0) {
       playThrough(0, 0);
-      channels[0].period = s.startPeriod;
+      playerContext->channels[0].period = s.startPeriod;
     }
     for (const Check& check : s.checks) {
       playThrough(check.row, check.tick);
       for (auto [field, value] : check.values)
-        EXPECT_EQ(field.read(channels[0]), value) << field.name << ", row " << check.row << " tick " << check.tick;
+        EXPECT_EQ(field.read(playerContext->channels[0]), value) << field.name << ", row " << check.row << " tick " << check.tick;
     }
   }
 

@@ -33,7 +33,7 @@ void forEachStretch(std::uint32_t blockCount,
     for (std::uint32_t done = 0; done < BLOCK_FRAMES;) {
       if (tickFramesLeft == 0) {
         playerTick();
-        tickFramesLeft = static_cast<std::uint32_t>(player.samplesPerTick);
+        tickFramesLeft = static_cast<std::uint32_t>(playerContext->player.samplesPerTick);
       }
       const std::uint32_t frameCount = std::min(tickFramesLeft, BLOCK_FRAMES - done);
       stretch(block * BLOCK_FRAMES + done, frameCount);

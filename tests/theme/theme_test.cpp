@@ -26,8 +26,8 @@ TEST(Theme, BuiltInImageIsWhatTheComposerWrites) {
 
 // Index of the sampled instrument whose sample a voice plays, or -1.
 int instrumentOf(const Sample* sample) {
-  for (int i = 0; i < song.instrumentCount; ++i)
-    if (instruments[i].sampleCount > 0 && instruments[i].samples[0] == sample) return i;
+  for (int i = 0; i < playerContext->song.instrumentCount; ++i)
+    if (playerContext->instruments[i].sampleCount > 0 && playerContext->instruments[i].samples[0] == sample) return i;
   return -1;
 }
 
@@ -38,7 +38,7 @@ TEST(Theme, OnePassThroughTheBlockFillSoundsLikeMusic) {
   std::uint64_t frames = 0, clipped = 0, silentFrames = 0, longestSilence = 0;
   std::set<int> heard;
   constexpr std::uint64_t MAX_FRAMES = 44100ull * 300;
-  while (frames < MAX_FRAMES && !(reachedLastOrder && player.orderPos == song.restartPosition)) {
+  while (frames < MAX_FRAMES && !(reachedLastOrder && playerContext->player.orderPos == playerContext->song.restartPosition)) {
     const auto* pcm = reinterpret_cast<const std::int16_t*>(waveRing + writeBlock * BLOCK_BYTES);
     fillBlock();
     for (std::uint32_t f = 0; f < BLOCK_FRAMES; ++f) {
@@ -49,15 +49,15 @@ TEST(Theme, OnePassThroughTheBlockFillSoundsLikeMusic) {
       longestSilence = std::max(longestSilence, silentFrames);
     }
     frames += BLOCK_FRAMES;
-    for (const Voice& v : voices)
+    for (const Voice& v : playerContext->voices)
       if (v.sample != nullptr && (v.leftGain > 0 || v.rightGain > 0)) heard.insert(instrumentOf(v.sample));
-    reachedLastOrder = reachedLastOrder || player.orderPos == song.songLength - 1;
+    reachedLastOrder = reachedLastOrder || playerContext->player.orderPos == playerContext->song.songLength - 1;
   }
   ASSERT_LT(frames, MAX_FRAMES) << "the song never came back to its restart position";
   EXPECT_LT(longestSilence, 2u * 44100) << "a silence of " << longestSilence << " frames";
   EXPECT_LT(clipped * 10000, frames * 2) << clipped << " samples at full scale in " << frames * 2;
-  for (int i = 0; i < song.instrumentCount; ++i)
-    EXPECT_TRUE(instruments[i].sampleCount == 0 || heard.count(i)) << "instrument " << i + 1 << " is never heard";
+  for (int i = 0; i < playerContext->song.instrumentCount; ++i)
+    EXPECT_TRUE(playerContext->instruments[i].sampleCount == 0 || heard.count(i)) << "instrument " << i + 1 << " is never heard";
 }
 
 }  // namespace
