@@ -34,8 +34,6 @@ extern const AudioDevice silentAudioDevice;
 // This platform's real device: wave-out on Windows, PortAudio elsewhere.
 const AudioDevice& platformAudioDevice();
 
-using ThreadHandle = void*;
-
 struct ThreadOps {
   // Starts proc(nullptr) at once with the default stack size; nullptr when no thread could
   // be made.

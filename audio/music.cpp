@@ -13,7 +13,6 @@ namespace {
 
 const AudioDevice* forcedDevice = nullptr;
 const ThreadOps* forcedThreadOps = nullptr;
-ThreadHandle playbackThread = nullptr;
 
 }  // namespace
 
@@ -34,19 +33,20 @@ const AudioDevice* openChosenDevice(const WaveFormat& format) {
 }
 
 void startMusic(const ModuleImage& image) {
-  if (waveDevice != nullptr || playbackRunning.load() != 0) return;  // already playing
+  AudioOutput& o = *audioOutput;
+  if (o.waveDevice != nullptr || o.playbackRunning.load() != 0) return;  // already playing
 
   // A refused image leaves nothing allocated: no device, no thread, no music.
   if (loadModule(image.bytes, image.byteCount) != nullptr) return;
   resetPlayer();
 
-  threadOps = forcedThreadOps != nullptr ? forcedThreadOps : &platformThreadOps();
+  o.threadOps = forcedThreadOps != nullptr ? forcedThreadOps : &platformThreadOps();
   if (forcedDevice != nullptr) {
-    waveDevice = forcedDevice->open(PLAYBACK_FORMAT) ? forcedDevice : nullptr;
+    o.waveDevice = forcedDevice->open(PLAYBACK_FORMAT) ? forcedDevice : nullptr;
   } else {
-    waveDevice = openChosenDevice(PLAYBACK_FORMAT);
+    o.waveDevice = openChosenDevice(PLAYBACK_FORMAT);
   }
-  if (waveDevice == nullptr) {
+  if (o.waveDevice == nullptr) {
     stopMusic();
     return;
   }
@@ -59,32 +59,33 @@ void startMusic(const ModuleImage& image) {
   // Priming: from block 0 round to block 0 again, 100 blocks, the whole ring.
   do {
     fillBlock();
-  } while (writeBlock != 0);
+  } while (o.writeBlock != 0);
 
-  waveDevice->start(waveRing, RING_BYTES);
-  playbackRunning.store(1);
-  playbackThread = threadOps->create(playbackThreadProc);
+  o.waveDevice->start(o.waveRing, RING_BYTES);
+  o.playbackRunning.store(1);
+  o.playbackThread = o.threadOps->create(playbackThreadProc);
   // Without a thread nothing refills the ring; the device loops the two primed seconds.
-  if (playbackThread != nullptr) threadOps->raisePriority(playbackThread);
+  if (o.playbackThread != nullptr) o.threadOps->raisePriority(o.playbackThread);
 }
 
 void stopMusic() {
-  playbackRunning.store(0);
-  if (playbackThread != nullptr) {
-    while (threadAlive.load() != 0) threadOps->sleepPollInterval();
+  AudioOutput& o = *audioOutput;
+  o.playbackRunning.store(0);
+  if (o.playbackThread != nullptr) {
+    while (o.threadAlive.load() != 0) o.threadOps->sleepPollInterval();
     // A thread that had not yet begun when the flag fell leaves at once; joining it keeps it
     // from outliving this stop and then seeing the flag of a later start.
-    threadOps->join(playbackThread);
-    playbackThread = nullptr;
+    o.threadOps->join(o.playbackThread);
+    o.playbackThread = nullptr;
   }
 
-  if (waveDevice != nullptr) {
-    waveDevice->stop();
-    waveDevice->close();
+  if (o.waveDevice != nullptr) {
+    o.waveDevice->stop();
+    o.waveDevice->close();
   }
   releaseMixBuffer();
   releaseRing();
-  waveDevice = nullptr;
-  writeBlock = 0;
+  o.waveDevice = nullptr;
+  o.writeBlock = 0;
   releaseModule();
 }

@@ -22,17 +22,9 @@
 static_assert(std::endian::native == std::endian::little,
               "the ring holds little-endian samples and is written as native int16");
 
-std::uint8_t* waveRing = nullptr;
-void* mixBufferRaw = nullptr;
-float* mixBuffer = nullptr;
-const AudioDevice* waveDevice = nullptr;
-std::int32_t writeBlock = 0;
-std::atomic<std::int32_t> playbackRunning{0};
-std::atomic<std::int32_t> threadAlive{0};
-std::atomic<std::uint32_t> blocksPublished{0};
-const ThreadOps* threadOps = nullptr;
-
 namespace {
+
+AudioOutput output;
 
 void* (*allocateZeroedBytes)(std::size_t bytes) = nullptr;
 
@@ -42,31 +34,36 @@ void* allocateZeroed(std::size_t bytes) {
 
 }  // namespace
 
+AudioOutput* const audioOutput = &output;
+
 void useAudioAllocator(void* (*allocate)(std::size_t bytes)) { allocateZeroedBytes = allocate; }
 
 bool allocateRing() {
-  waveRing = static_cast<std::uint8_t*>(allocateZeroed(RING_BYTES));
-  return waveRing != nullptr;
+  AudioOutput& o = *audioOutput;
+  o.waveRing = static_cast<std::uint8_t*>(allocateZeroed(RING_BYTES));
+  return o.waveRing != nullptr;
 }
 
 bool allocateMixBuffer() {
-  mixBufferRaw = allocateZeroed(MIX_BUFFER_BYTES);
-  if (mixBufferRaw == nullptr) return false;
-  const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(mixBufferRaw);
+  AudioOutput& o = *audioOutput;
+  o.mixBufferRaw = allocateZeroed(MIX_BUFFER_BYTES);
+  if (o.mixBufferRaw == nullptr) return false;
+  const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(o.mixBufferRaw);
   const std::uintptr_t aligned = (raw + (MIX_BUFFER_ALIGNMENT - 1)) & ~std::uintptr_t{MIX_BUFFER_ALIGNMENT - 1};
-  mixBuffer = reinterpret_cast<float*>(aligned);
+  o.mixBuffer = reinterpret_cast<float*>(aligned);
   return true;
 }
 
 void releaseMixBuffer() {
-  std::free(mixBufferRaw);
-  mixBufferRaw = nullptr;
-  mixBuffer = nullptr;
+  AudioOutput& o = *audioOutput;
+  std::free(o.mixBufferRaw);
+  o.mixBufferRaw = nullptr;
+  o.mixBuffer = nullptr;
 }
 
 void releaseRing() {
-  std::free(waveRing);
-  waveRing = nullptr;
+  std::free(audioOutput->waveRing);
+  audioOutput->waveRing = nullptr;
 }
 
 //-----------------------------------------------------------------------------
@@ -143,9 +140,10 @@ void floatToPcm16(std::int16_t* destination, const float* source, std::uint32_t 
 }
 
 void fillBlock() {
-  assert(waveRing != nullptr && mixBuffer != nullptr && "fillBlock needs the ring and the float buffer");
-  const std::uint32_t block = static_cast<std::uint32_t>(writeBlock);
-  float* frames = mixBuffer + block * BLOCK_SAMPLES;
+  AudioOutput& o = *audioOutput;
+  assert(o.waveRing != nullptr && o.mixBuffer != nullptr && "fillBlock needs the ring and the float buffer");
+  const std::uint32_t block = static_cast<std::uint32_t>(o.writeBlock);
+  float* frames = o.mixBuffer + block * BLOCK_SAMPLES;
   std::memset(frames, 0, BLOCK_SAMPLES * sizeof(float));
 
   // Unsigned, so that a stretch can never be negative; done + framesLeft never exceeds
@@ -167,9 +165,9 @@ void fillBlock() {
   } while (framesDone < BLOCK_FRAMES);
   player.tickSamplesLeft = static_cast<std::int32_t>(tickFramesLeft);
 
-  floatToPcm16(reinterpret_cast<std::int16_t*>(waveRing + block * BLOCK_BYTES), frames, BLOCK_SAMPLES);
-  writeBlock = static_cast<std::int32_t>(block + 1 >= RING_BLOCKS ? 0 : block + 1);
-  blocksPublished.fetch_add(1, std::memory_order_release);
+  floatToPcm16(reinterpret_cast<std::int16_t*>(o.waveRing + block * BLOCK_BYTES), frames, BLOCK_SAMPLES);
+  o.writeBlock = static_cast<std::int32_t>(block + 1 >= RING_BLOCKS ? 0 : block + 1);
+  o.blocksPublished.fetch_add(1, std::memory_order_release);
 }
 
 std::uint32_t blockAtBytePosition(std::uint64_t bytesPlayed) {
@@ -181,17 +179,18 @@ std::uint32_t blockAtBytePosition(std::uint64_t bytesPlayed) {
 //-----------------------------------------------------------------------------
 
 std::uint32_t playbackThreadProc(void*) {
-  threadAlive.store(1);
-  while (playbackRunning.load() != 0) {
+  AudioOutput& o = *audioOutput;
+  o.threadAlive.store(1);
+  while (o.playbackRunning.load() != 0) {
     std::uint64_t bytesPlayed = 0;
-    if (waveDevice->position(&bytesPlayed)) {
+    if (o.waveDevice->position(&bytesPlayed)) {
       // Computed once per pass: the block being played is never written, so the writer stops
       // at the block before it, about 1.98 s ahead of what is heard.
       const std::int32_t playingBlock = static_cast<std::int32_t>(blockAtBytePosition(bytesPlayed));
-      while (writeBlock != playingBlock) fillBlock();
+      while (o.writeBlock != playingBlock) fillBlock();
     }
-    threadOps->sleepPollInterval();
+    o.threadOps->sleepPollInterval();
   }
-  threadAlive.store(0);
+  o.threadAlive.store(0);
   return 0;
 }

@@ -4,7 +4,7 @@
 //
 // Index
 //   [SECTION] Format and sizes
-//   [SECTION] Process-wide state
+//   [SECTION] Output state
 //   [SECTION] Block fill
 //   [SECTION] Playback thread
 #pragma once
@@ -15,6 +15,7 @@
 
 struct AudioDevice;
 struct ThreadOps;
+using ThreadHandle = void*;  // a thread made by ThreadOps::create (device.h)
 
 //-----------------------------------------------------------------------------
 // [SECTION] Format and sizes
@@ -48,29 +49,38 @@ static_assert(RING_FRAMES * 2 * sizeof(float) + MIX_BUFFER_ALIGNMENT <= MIX_BUFF
               "the float ring and its alignment slack must fit the allocation");
 
 //-----------------------------------------------------------------------------
-// [SECTION] Process-wide state
+// [SECTION] Output state
 //-----------------------------------------------------------------------------
+
+// The audio output's whole state, one instance (output.cpp) reached through audioOutput.
 // Written by the dialog's thread while stopped or priming, then only by the playback thread
 // until stopMusic has seen threadAlive fall to 0.
+struct AudioOutput {
+  std::uint8_t* waveRing = nullptr;  // RING_BYTES, interleaved 16-bit stereo; null when stopped
+  void* mixBufferRaw = nullptr;      // the allocation that is released; null when stopped
+  float* mixBuffer = nullptr;        // first 16-byte-aligned address in mixBufferRaw:
+                                     // RING_FRAMES x 2 floats
+  const AudioDevice* waveDevice = nullptr;  // the open device; null when none
+  std::int32_t writeBlock = 0;              // 0..RING_BLOCKS-1, the next block to fill
 
-extern std::uint8_t* waveRing;   // RING_BYTES, interleaved 16-bit stereo; null when stopped
-extern void* mixBufferRaw;       // the allocation that is released; null when stopped
-extern float* mixBuffer;         // first 16-byte-aligned address in mixBufferRaw: RING_FRAMES x 2
-extern const AudioDevice* waveDevice;   // the open device; null when none
-extern std::int32_t writeBlock;         // 0..RING_BLOCKS-1, the next block to fill
+  // 1 while the thread shall go on: set by startMusic before the thread exists, cleared by
+  // stopMusic. Sequentially consistent, as is threadAlive: stopMusic's clear-then-read and
+  // the thread's set-then-read must not pass each other, or stopMusic could release the
+  // buffers while the thread is inside a pass.
+  std::atomic<std::int32_t> playbackRunning{0};
+  // 1 from the thread's first step to its last; written by the thread only.
+  std::atomic<std::int32_t> threadAlive{0};
 
-// 1 while the thread shall go on: set by startMusic before the thread exists, cleared by
-// stopMusic. Sequentially consistent, as is threadAlive: stopMusic's clear-then-read and the
-// thread's set-then-read must not pass each other, or stopMusic could release the buffers
-// while the thread is inside a pass.
-extern std::atomic<std::int32_t> playbackRunning;
-// 1 from the thread's first step to its last; written by the thread only.
-extern std::atomic<std::int32_t> threadAlive;
+  // Counts finished blocks with release order. A device whose ring reader runs on a thread
+  // of its own (PortAudio's callback) loads it with acquire order before copying, so that
+  // what the playback thread wrote happens before what the reader reads.
+  std::atomic<std::uint32_t> blocksPublished{0};
 
-// Counts finished blocks with release order. A device whose ring reader runs on a thread of
-// its own (PortAudio's callback) loads it with acquire order before copying, so that what the
-// playback thread wrote happens before what the reader reads.
-extern std::atomic<std::uint32_t> blocksPublished;
+  const ThreadOps* threadOps = nullptr;  // set by startMusic before the thread exists
+  ThreadHandle playbackThread = nullptr;  // startMusic's thread; null when none runs
+};
+
+extern AudioOutput* const audioOutput;
 
 // Allocates the zero-filled ring or float buffer; false (and nothing kept) when the memory
 // cannot be had. releaseMixBuffer and releaseRing accept a buffer that was never allocated.
@@ -111,5 +121,3 @@ std::uint32_t blockAtBytePosition(std::uint64_t bytesPlayed);
 // cannot be read skips the pass's fills, never the sleep. The sleep comes from threadOps.
 // Returns 0.
 std::uint32_t playbackThreadProc(void* ignored);
-
-extern const ThreadOps* threadOps;  // set by startMusic before the thread exists

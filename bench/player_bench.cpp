@@ -202,7 +202,7 @@ struct Ours {
   explicit Ours(const BenchModule& m) : module(m) {
     refusal = loadModule(module.bytes.data(), module.bytes.size());
     resetPlayer();
-    writeBlock = 0;
+    audioOutput->writeBlock = 0;
   }
   ~Ours() { releaseModule(); }
   bool ok() const { return refusal == nullptr; }
@@ -210,7 +210,7 @@ struct Ours {
     for (std::uint32_t b = 0; b < blocks; ++b) fillBlock();
     return true;
   }
-  bool sounded() const { return ringHasSound(reinterpret_cast<const std::int16_t*>(waveRing)); }
+  bool sounded() const { return ringHasSound(reinterpret_cast<const std::int16_t*>(audioOutput->waveRing)); }
 };
 
 struct Libxmp {
@@ -494,7 +494,7 @@ struct OursPriming {
     const double allocated = wallSeconds();
     do {
       fillBlock();
-    } while (writeBlock != 0);
+    } while (audioOutput->writeBlock != 0);
     partSeconds[0] = loaded - start;
     partSeconds[1] = allocated - loaded;
     partSeconds[2] = wallSeconds() - allocated;
@@ -585,7 +585,7 @@ void printPriming(const Options& options, const BenchModule& module) {
   // The throughput runs own the buffers; priming allocates its own.
   releaseMixBuffer();
   releaseRing();
-  writeBlock = 0;
+  audioOutput->writeBlock = 0;
   double parts[3] = {};
   const double ours = bestPrimingSeconds<OursPriming>(module, options.primingRuns, parts);
   const double xmp = bestPrimingSeconds<PeerPriming<Libxmp>>(module, options.primingRuns);
@@ -664,10 +664,10 @@ ThreadShare measurePlayback(const std::vector<std::uint8_t>& bytes, double secon
 
   ThreadShare share;
   startMusic(ModuleImage{bytes.data(), bytes.size()});
-  const std::uint32_t publishedAtStart = blocksPublished.load();
+  const std::uint32_t publishedAtStart = audioOutput->blocksPublished.load();
   const double start = wallSeconds();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  share.blocks = blocksPublished.load() - publishedAtStart;
+  share.blocks = audioOutput->blocksPublished.load() - publishedAtStart;
   stopMusic();
   share.playedSeconds = wallSeconds() - start;
   share.passes = passes.load();

@@ -43,14 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   if (loadModule(data, byteCount) != nullptr) return 0;
 
   resetPlayer();
-  writeBlock = 0;
+  audioOutput->writeBlock = 0;
   std::int64_t channelTicks = 0;
   const std::int64_t channels = playerContext->song.channelCount != 0 ? playerContext->song.channelCount : 1;
   for (int block = 0; block < maxBlocks && channelTicks < maxChannelTicks(); ++block) {
-    const std::int32_t filled = writeBlock;
+    const std::int32_t filled = audioOutput->writeBlock;
     fillBlock();
     if (const char* broken = checkVoices()) fail(broken, block);
-    if (const char* broken = checkFinite(mixBuffer + filled * BLOCK_SAMPLES, BLOCK_SAMPLES)) fail(broken, block);
+    if (const char* broken = checkFinite(audioOutput->mixBuffer + filled * BLOCK_SAMPLES, BLOCK_SAMPLES)) fail(broken, block);
     const std::int64_t frames = playerContext->player.samplesPerTick > 0 ? playerContext->player.samplesPerTick : 1;
     channelTicks += (BLOCK_FRAMES / frames + 1) * channels;
   }

@@ -44,7 +44,7 @@ struct QuietStderr {
 // Runs on PortAudio's own thread; copies frameCount frames of the ring, wrapping at its end.
 int copyFromRing(const void*, void* output, unsigned long frameCount, const PaStreamCallbackTimeInfo*,
                  PaStreamCallbackFlags, void*) {
-  blocksPublished.load(std::memory_order_acquire);  // pairs with fillBlock's release
+  audioOutput->blocksPublished.load(std::memory_order_acquire);  // pairs with fillBlock's release
   std::uint8_t* destination = static_cast<std::uint8_t*>(output);
   const std::uint64_t count = bytesHandedOut.load(std::memory_order_relaxed);
   std::uint64_t bytesLeft = static_cast<std::uint64_t>(frameCount) * FRAME_BYTES;

@@ -60,7 +60,7 @@ const AudioDevice fakeDevice = {
     "fake",
     [](const WaveFormat& f) { return fake.calls.push_back(f.avgBytesPerSec == 176400 && f.blockAlign == 4 ? "open" : "open?"), true; },
     [](const std::uint8_t* ring, std::uint32_t ringBytes) {
-      fake.ring = ring, fake.ringBytes = ringBytes, fake.blocksAtStart = blocksPublished.load();
+      fake.ring = ring, fake.ringBytes = ringBytes, fake.blocksAtStart = audioOutput->blocksPublished.load();
       return fake.calls.push_back("start"), true;
     },
     [](std::uint64_t* bytesPlayed) {
@@ -83,7 +83,7 @@ void resetFake() {
 std::atomic<int> sleeps{0};
 int passesBeforeStop = 1;
 const ThreadOps onePassOps = {nullptr, nullptr, nullptr, [] {
-                                if (++sleeps >= passesBeforeStop) playbackRunning.store(0);
+                                if (++sleeps >= passesBeforeStop) audioOutput->playbackRunning.store(0);
                               }};
 
 // A thread that begins only when it is joined, as if the scheduler had not run it yet.
@@ -139,20 +139,20 @@ TEST(PlaybackThread, OnePassFillsUpToTheBlockBeforeTheDevice) {
     resetFake();
     fake.position = c.position;
     fake.positionReadable = c.readable;
-    waveDevice = &fakeDevice;
-    threadOps = &onePassOps;
+    audioOutput->waveDevice = &fakeDevice;
+    audioOutput->threadOps = &onePassOps;
     sleeps = 0;
     passesBeforeStop = c.passes;
-    writeBlock = c.firstBlock;
-    const std::uint32_t published = blocksPublished.load();
-    playbackRunning = 1;
+    audioOutput->writeBlock = c.firstBlock;
+    const std::uint32_t published = audioOutput->blocksPublished.load();
+    audioOutput->playbackRunning = 1;
     const std::uint32_t result = playbackThreadProc(nullptr);
     // one sleep per pass, never a spin; the blocks from the first up to the device's filled
     const std::uint32_t filled = (c.lastBlock - c.firstBlock + RING_BLOCKS) % RING_BLOCKS;
-    EXPECT_EQ(std::make_tuple(result, writeBlock, sleeps.load(), fake.positionQueries.load(),
-                              blocksPublished.load() - published, threadAlive.load()),
+    EXPECT_EQ(std::make_tuple(result, audioOutput->writeBlock, sleeps.load(), fake.positionQueries.load(),
+                              audioOutput->blocksPublished.load() - published, audioOutput->threadAlive.load()),
               std::make_tuple(0u, c.lastBlock, c.passes, c.passes, filled, 0)) << c.name;
-    waveDevice = nullptr;
+    audioOutput->waveDevice = nullptr;
   }
 }
 
@@ -174,7 +174,7 @@ class Music : public ::testing::Test {
     useAudioAllocator(nullptr);
   }
   static void expectStopped() {
-    EXPECT_EQ(std::make_tuple(waveRing, mixBufferRaw, waveDevice, writeBlock, playbackRunning.load(), threadAlive.load()),
+    EXPECT_EQ(std::make_tuple(audioOutput->waveRing, audioOutput->mixBufferRaw, audioOutput->waveDevice, audioOutput->writeBlock, audioOutput->playbackRunning.load(), audioOutput->threadAlive.load()),
               std::make_tuple(nullptr, nullptr, nullptr, 0, 0, 0));
   }
 };
@@ -182,22 +182,22 @@ class Music : public ::testing::Test {
 TEST_F(Music, StartPrimesTheRingAndStopRunsWithoutWaitingForAPass) {
   useThreadOps(&deferredOps);
   const std::vector<std::int16_t> model = modelBlocks(RING_BLOCKS);
-  const std::uint32_t published = blocksPublished.load();
+  const std::uint32_t published = audioOutput->blocksPublished.load();
   deferredProc = nullptr;
   startMusic(moduleImage());
   EXPECT_EQ(deferredProc, &playbackThreadProc) << "the refill thread is created";
   // priming is exactly 100 fills, all before the start, which gets the whole ring
-  EXPECT_EQ(std::make_tuple(blocksPublished.load() - published, fake.blocksAtStart - published, writeBlock,
-                            playbackRunning.load(), fake.ring, fake.ringBytes),
-            std::make_tuple(RING_BLOCKS, RING_BLOCKS, 0, 1, waveRing, RING_BYTES));
-  EXPECT_EQ(std::memcmp(waveRing, model.data(), RING_BYTES), 0) << "the primed ring against the model";
+  EXPECT_EQ(std::make_tuple(audioOutput->blocksPublished.load() - published, fake.blocksAtStart - published, audioOutput->writeBlock,
+                            audioOutput->playbackRunning.load(), fake.ring, fake.ringBytes),
+            std::make_tuple(RING_BLOCKS, RING_BLOCKS, 0, 1, audioOutput->waveRing, RING_BYTES));
+  EXPECT_EQ(std::memcmp(audioOutput->waveRing, model.data(), RING_BYTES), 0) << "the primed ring against the model";
   EXPECT_GT(std::count_if(model.begin(), model.end(), [](std::int16_t s) { return std::abs(s) > 1000; }), 44100)
       << "the theme must be heard for the comparison to mean anything";
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(mixBuffer) % 16, 0u);
-  EXPECT_LT(reinterpret_cast<std::uintptr_t>(mixBuffer) - reinterpret_cast<std::uintptr_t>(mixBufferRaw), 16u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(audioOutput->mixBuffer) % 16, 0u);
+  EXPECT_LT(reinterpret_cast<std::uintptr_t>(audioOutput->mixBuffer) - reinterpret_cast<std::uintptr_t>(audioOutput->mixBufferRaw), 16u);
 
   stopMusic();  // the thread has not run yet: no wait, and it leaves without a pass
-  EXPECT_EQ(std::make_tuple(sleeps.load(), fake.positionQueries.load(), blocksPublished.load() - published),
+  EXPECT_EQ(std::make_tuple(sleeps.load(), fake.positionQueries.load(), audioOutput->blocksPublished.load() - published),
             std::make_tuple(0, 0, RING_BLOCKS));
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "start", "stop", "close"}));
   expectStopped();
@@ -230,7 +230,7 @@ TEST_F(Music, WithoutAModuleMemoryOrThreadNothingRefillsTheRing) {
     EXPECT_EQ(deferredProc, nullptr) << c.name << ": no thread";
     EXPECT_EQ(fake.calls, c.calls) << c.name;
     if (c.ops == &noThread) {
-      EXPECT_NE(waveRing, nullptr) << "the primed ring plays";
+      EXPECT_NE(audioOutput->waveRing, nullptr) << "the primed ring plays";
     } else {
       expectStopped();
     }
@@ -244,7 +244,7 @@ TEST_F(Music, StartsAndStopsManyTimesOnTheSilentDevice) {
   useAudioDevice(&silentAudioDevice);
   for (int cycle = 0; cycle < 40; ++cycle) {
     startMusic(moduleImage());
-    ASSERT_NE(waveRing, nullptr) << "cycle " << cycle;
+    ASSERT_NE(audioOutput->waveRing, nullptr) << "cycle " << cycle;
     std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 4 == 0 ? 0 : (cycle * 7) % 31));
     stopMusic();
     expectStopped();

@@ -15,7 +15,7 @@ namespace test_support {
 LoadedPlayer::LoadedPlayer(const std::uint8_t* bytes, std::size_t byteCount) {
   EXPECT_EQ(loadModule(bytes, byteCount), nullptr) << "the module to render";
   resetPlayer();
-  writeBlock = 0;
+  audioOutput->writeBlock = 0;
   EXPECT_TRUE(allocateRing() && allocateMixBuffer()) << "buffers for the block fill";
 }
 
@@ -23,7 +23,7 @@ LoadedPlayer::~LoadedPlayer() {
   releaseMixBuffer();
   releaseRing();
   releaseModule();
-  writeBlock = 0;
+  audioOutput->writeBlock = 0;
 }
 
 void forEachStretch(std::uint32_t blockCount,

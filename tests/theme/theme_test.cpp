@@ -39,7 +39,7 @@ TEST(Theme, OnePassThroughTheBlockFillSoundsLikeMusic) {
   std::set<int> heard;
   constexpr std::uint64_t MAX_FRAMES = 44100ull * 300;
   while (frames < MAX_FRAMES && !(reachedLastOrder && playerContext->player.orderPos == playerContext->song.restartPosition)) {
-    const auto* pcm = reinterpret_cast<const std::int16_t*>(waveRing + writeBlock * BLOCK_BYTES);
+    const auto* pcm = reinterpret_cast<const std::int16_t*>(audioOutput->waveRing + audioOutput->writeBlock * BLOCK_BYTES);
     fillBlock();
     for (std::uint32_t f = 0; f < BLOCK_FRAMES; ++f) {
       const int left = pcm[2 * f], right = pcm[2 * f + 1];

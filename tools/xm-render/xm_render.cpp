@@ -107,14 +107,14 @@ void wavHeader(std::uint8_t header[44], std::uint32_t dataBytes) {
 bool renderFrames(std::FILE* out, std::uint64_t frameCount) {
   std::uint64_t framesLeft = frameCount;
   while (framesLeft > 0) {
-    const std::uint32_t firstBlock = static_cast<std::uint32_t>(writeBlock);
+    const std::uint32_t firstBlock = static_cast<std::uint32_t>(audioOutput->writeBlock);
     std::uint64_t framesFilled = 0;
     do {
       fillBlock();
       framesFilled += BLOCK_FRAMES;
-    } while (writeBlock != 0 && framesFilled < framesLeft);
+    } while (audioOutput->writeBlock != 0 && framesFilled < framesLeft);
     const std::size_t frames = static_cast<std::size_t>(framesFilled < framesLeft ? framesFilled : framesLeft);
-    if (std::fwrite(waveRing + firstBlock * BLOCK_BYTES, FRAME_BYTES, frames, out) != frames) return false;
+    if (std::fwrite(audioOutput->waveRing + firstBlock * BLOCK_BYTES, FRAME_BYTES, frames, out) != frames) return false;
     framesLeft -= frames;
   }
   return true;
