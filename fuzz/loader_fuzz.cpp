@@ -21,7 +21,7 @@ namespace {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  moduleCalloc = AllocationBudget::calloc;
+  useModuleAllocator(AllocationBudget::calloc);
   return 0;
 }
 

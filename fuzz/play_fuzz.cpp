@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (const std::string option = (*argv)[i]; option.starts_with("--blocks=")) maxBlocks = std::stoi(option.substr(9));
   // Kept for the whole run, as the music start keeps them while it plays.
   if (!allocateRing() || !allocateMixBuffer()) std::abort();
-  moduleCalloc = AllocationBudget::calloc;
+  useModuleAllocator(AllocationBudget::calloc);
   return 0;
 }
 

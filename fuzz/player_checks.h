@@ -15,7 +15,7 @@
 #include "player/mixer.h"
 #include "player/player.h"
 
-// A zero-filled allocator with a budget, for moduleCalloc: refuses (returns null) once the
+// A zero-filled allocator with a budget, for useModuleAllocator: refuses (returns null) once the
 // blocks handed out since the last reset would pass budgetBytes. A 2.6 KB image can ask for
 // 256 patterns of 65535 x 32 empty cells, 2.7 GB; under a budget such an image is refused
 // as out of memory, which is a path worth running as well.

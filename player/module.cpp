@@ -28,9 +28,12 @@ static_assert(std::endian::native == std::endian::little, "Song is copied as lit
 
 namespace {
 void* systemCalloc(std::size_t count, std::size_t bytes) { return std::calloc(count, bytes); }
+void* (*moduleCalloc)(std::size_t count, std::size_t bytes) = systemCalloc;
 }  // namespace
 
-void* (*moduleCalloc)(std::size_t count, std::size_t bytes) = systemCalloc;
+void useModuleAllocator(void* (*allocateZeroed)(std::size_t count, std::size_t bytes)) {
+  moduleCalloc = allocateZeroed != nullptr ? allocateZeroed : systemCalloc;
+}
 
 namespace {
 

@@ -19,6 +19,7 @@ inline constexpr char LOAD_ENDS_IN_SAMPLE_HEADER[] = "The module ends inside a s
 inline constexpr char LOAD_ENDS_IN_SAMPLE_DATA[] = "The module ends inside sample data.";
 inline constexpr char LOAD_OUT_OF_MEMORY[] = "Not enough memory to load the module.";
 
-// Zero-filled allocation of count x bytes, null on failure, as std::calloc (the default).
-// Every block the loader allocates comes from here and goes back through std::free.
-extern void* (*moduleCalloc)(std::size_t count, std::size_t bytes);
+// Replaces std::calloc for every block the loader allocates, so that tests can refuse an
+// allocation: zero-filled, count x bytes, null on failure. nullptr restores std::calloc.
+// Every block goes back through std::free.
+void useModuleAllocator(void* (*allocateZeroed)(std::size_t count, std::size_t bytes));

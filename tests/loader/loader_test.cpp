@@ -80,10 +80,9 @@ void expectFramesAndGuard(const Sample& got, Frame frame) {
 class Loader : public ::testing::Test {
  protected:
   void TearDown() override {
-    moduleCalloc = systemCalloc;
+    useModuleAllocator(nullptr);
     releaseModule();
   }
-  void* (*const systemCalloc)(std::size_t, std::size_t) = moduleCalloc;
 };
 
 //-----------------------------------------------------------------------------
@@ -365,7 +364,7 @@ void* failingCalloc(std::size_t count, std::size_t bytes) {
 
 TEST_F(Loader, FailedAllocationRefusesAndLeavesNothing) {
   const std::vector<uint8_t> bytes = writeXm(cuttableModule());
-  moduleCalloc = failingCalloc;
+  useModuleAllocator(failingCalloc);
   allocations = 0;
   failAt = -1;
   ASSERT_EQ(nullptr, loadBytes(bytes, bytes.size()));
