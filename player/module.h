@@ -108,10 +108,10 @@ struct ModuleImage {
 };
 extern const ModuleImage builtinModuleImage;
 
-// Unpacks the image into the module records of the player's context (player.h). Reads only inside [image, image + imageBytes).
-// Returns nullptr on success, or a static text saying why the image was refused; after a
-// refusal nothing is allocated and song is all zero, so nothing of it can be played. A module
-// still loaded from an earlier call is released first.
+// Unpacks the image into the module records of the player's context (player.h). Reads only
+// inside [image, image + imageBytes). Returns nullptr on success, or a static text saying why
+// the image was refused; after a refusal nothing is allocated and song is all zero, so nothing
+// of it can be played. A module still loaded from an earlier call is released first.
 // Called on the dialog's thread before the playback thread exists.
 const char* loadModule(const std::uint8_t* image, std::size_t imageBytes);
 

@@ -108,9 +108,9 @@ struct Channel {
 
 // The player's whole state: the module records that the loader fills, the playback records,
 // the voices and the mixer's mode. One instance (context.cpp), reached through
-// playerContext; the functions of module.h, this header and mixer.h work on it. Nothing else
-// in the player keeps state from call to call but caches of values that follow from
-// constants alone.
+// playerContext; the functions of module.h, this header and mixer.h work on it. Besides it
+// the player keeps from call to call only the loader's allocator (a test seam) and caches of
+// values that follow from constants alone.
 struct PlayerContext {
   Song song;
   Pattern patterns[MAX_PATTERNS];
