@@ -46,8 +46,7 @@ int main(int argc, char** argv) {
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
     std::printf("%s: %zu bytes\n", input.filename().string().c_str(), bytes.size());
     std::fflush(stdout);  // so that the input a check aborts on is the last one printed
-    const test_support::ExactCopy copy(bytes);
-    LLVMFuzzerTestOneInput(copy.data(), copy.size());
+    LLVMFuzzerTestOneInput(test_support::exactCopy(bytes.data(), bytes.size()).get(), bytes.size());
   }
   std::printf("%zu inputs replayed\n", inputs.size());
   return 0;

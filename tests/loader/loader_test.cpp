@@ -21,8 +21,7 @@ using std::uint32_t;
 // Loads from an exactly-sized heap copy of the first byteCount bytes, so that the sanitizer
 // build sees any read past the end.
 const char* loadBytes(const std::vector<uint8_t>& bytes, std::size_t byteCount) {
-  const test_support::ExactCopy copy(bytes.data(), byteCount);
-  return loadModule(copy.data(), copy.size());
+  return loadModule(test_support::exactCopy(bytes.data(), byteCount).get(), byteCount);
 }
 const char* load(const XmModule& module) {
   const std::vector<uint8_t> bytes = writeXm(module);

@@ -11,7 +11,6 @@
 
 #include "app/fltk/layout.h"
 #include "app/resource.h"
-#include "test_support.h"
 
 namespace {
 
@@ -22,8 +21,14 @@ struct Reader {
   const Bytes& bytes;
   std::size_t at = 0;
   const std::uint8_t* take(std::size_t n) { return &bytes.at((at += n) - 1) - (n - 1); }
-  std::uint16_t u16() { return test_support::readLe16(take(2)); }
-  std::uint32_t u32() { return test_support::readLe32(take(4)); }
+  std::uint16_t u16() {
+    const std::uint8_t* at = take(2);
+    return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+  }
+  std::uint32_t u32() {
+    const std::uint32_t low = u16();
+    return low | std::uint32_t{u16()} << 16;
+  }
   // A UTF-16 string to its terminator, as ASCII.
   std::string text() {
     std::string result;
