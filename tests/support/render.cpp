@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "audio/output.h"
 #include "player/module.h"
@@ -41,13 +39,6 @@ void forEachStretch(std::uint32_t blockCount,
       tickFramesLeft -= frameCount;
     }
   }
-}
-
-std::vector<std::uint8_t> readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  EXPECT_FALSE(bytes.empty()) << "cannot read " << path;
-  return bytes;
 }
 
 }  // namespace test_support

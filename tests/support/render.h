@@ -1,12 +1,11 @@
 // Test support for the programs that play modules: a loaded player with the block fill's
-// buffers, the block fill's stretches for tests that mix them their own way, and module
-// files. Pairs with render.cpp (library le_test_render).
+// buffers, and the block fill's stretches for tests that mix them their own way. Pairs with
+// render.cpp (library le_test_render).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace test_support {
@@ -27,8 +26,5 @@ class LoadedPlayer {
 // every block end. stretch gets the first frame (counted from the first block) and the count.
 void forEachStretch(std::uint32_t blockCount,
                     const std::function<void(std::uint64_t frame, std::uint32_t frameCount)>& stretch);
-
-// A file's bytes; a file that cannot be read fails the test and gives none.
-std::vector<std::uint8_t> readFile(const std::string& path);
 
 }  // namespace test_support

@@ -8,6 +8,15 @@ namespace fs = std::filesystem;
 
 namespace test_support {
 
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
 // Named by the clock, and made anew until the name is free, so that test programs running at
 // once, in other work trees too, never share one.
 ScratchFolder::ScratchFolder(const std::string& prefix) : home_(fs::current_path()) {
@@ -22,11 +31,6 @@ ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   fs::current_path(home_, ignored);
   fs::remove_all(folder_, ignored);
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {

@@ -22,7 +22,6 @@ class ScratchFolder {
   std::filesystem::path home_, folder_;
 };
 
-std::string readFile(const std::filesystem::path& path);
 // Writes bytes, making the folders on the way.
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
