@@ -236,19 +236,25 @@ __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data,
   const auto samplesAt = [data](std::uint64_t position) {
     return data + static_cast<std::int32_t>(position >> 32);
   };
+  // The fraction words of the two windows' lowest frames, kept in the vector unit: a 32-bit
+  // add wraps within the low half of each lane as the fraction does, and leaves the high
+  // half 0. The scalar position still gives the windows' first frames.
+  const __m256i groupAdvance = fractionWords(8 * stride);
+  __m256i fraction = fractionWords(lowest);
+  const __m256i halfAdvance = fractionWords(4 * stride);  // from the low window to the high one
   for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
     __m256d valueLow, valueHigh;
     if constexpr (ONE_WINDOW) {
       const __m256i window = oneWindow(samplesAt(lowest));
-      const __m256i fraction = fractionWords(lowest);
       valueLow = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveLow));
       valueHigh = fourValuesFromWindow(window, _mm256_add_epi64(fraction, aboveHigh));
     } else {
       const std::uint64_t lowestHigh = lowest + 4 * stride;
-      valueLow = fourValues(samplesAt(lowest), _mm256_add_epi64(fractionWords(lowest), aboveLow));
-      valueHigh =
-          fourValues(samplesAt(lowestHigh), _mm256_add_epi64(fractionWords(lowestHigh), aboveHigh));
+      valueLow = fourValues(samplesAt(lowest), _mm256_add_epi64(fraction, aboveLow));
+      valueHigh = fourValues(samplesAt(lowestHigh),
+                             _mm256_add_epi64(_mm256_add_epi32(fraction, halfAdvance), aboveHigh));
     }
+    fraction = _mm256_add_epi32(fraction, groupAdvance);
     lowest += 8 * stride;
     __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
     if constexpr (RAMP) {
