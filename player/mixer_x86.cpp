@@ -115,18 +115,16 @@ __attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256
 
 constexpr char Z = -128;  // a shuffle control byte that yields 0
 
-// The shuffle controls that pick sample a and sample b of four frames out of a 16-byte window:
-// byte 4 of each 64-bit lane of position is the frame's offset into the window (0..6),
-// doubled it is the byte of a; lowBytes fills the rest of each lane.
-__attribute__((target("avx2,fma"))) inline void sampleControls(__m256i position,
-                                                               __m256i lowBytes,
-                                                               __m256i& controlA,
-                                                               __m256i& controlB) {
+// The shuffle control that picks sample a of four frames out of a 16-byte window (adding
+// 0x0202 to each lane picks sample b): byte 4 of each 64-bit lane of position is the frame's
+// offset into the window (0..6), doubled it is the byte of a; lowBytes fills the rest of
+// each lane.
+__attribute__((target("avx2,fma"))) inline __m256i sampleControl(__m256i position,
+                                                                 __m256i lowBytes) {
   const __m256i offsetBytes = _mm256_setr_epi8(4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z,
                                                4, 4, Z, Z, Z, Z, Z, Z, 12, 12, Z, Z, Z, Z, Z, Z);
   const __m256i offsets = _mm256_shuffle_epi8(position, offsetBytes);
-  controlA = _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), lowBytes);
-  controlB = _mm256_add_epi8(controlA, _mm256_set1_epi64x(0x0202));
+  return _mm256_add_epi8(_mm256_add_epi8(offsets, offsets), lowBytes);
 }
 
 // a + f x (b - a) of four frames, from a and b as the doubles 2^52 + 2^15 + sample and the
@@ -144,23 +142,27 @@ __attribute__((target("avx2,fma"))) inline __m256d interpolate(__m256d a, __m256
   return _mm256_fmadd_pd(f, _mm256_sub_pd(b, a), _mm256_sub_pd(a, sampleBias));
 }
 
-// The values (v0, v2, v1, v3) of four frames from the 8 samples that start at their lowest
-// frame; position as in sampleControls, with the fraction words in the low halves. The
-// shuffles put each int16 in the low bits of a zeroed 64-bit word; flipping its sign bit and
-// setting the high bits makes it the double 2^52 + 2^15 + sample.
+// The 8 samples from first, in both halves.
+__attribute__((target("avx2,fma"))) inline __m256i windowAt(const std::int16_t* first) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)));
+}
+
+// The values (v0, v2, v1, v3) of four frames from the 9 samples that start at their lowest
+// frame; position as in sampleControl, with the fraction words in the low halves. Sample b
+// is picked with the same control as sample a, from the window one frame further on: a load
+// is cheaper than the byte adds of a second control. The shuffles put each int16 in the low
+// bits of a zeroed 64-bit word; flipping its sign bit and setting the high bits makes it the
+// double 2^52 + 2^15 + sample.
 __attribute__((target("avx2,fma"))) inline __m256d fourValues(const std::int16_t* samples,
                                                               __m256i position) {
   const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z,
                                             0, 1, Z, Z, Z, Z, Z, Z, 0, 1, Z, Z, Z, Z, Z, Z);
   const __m256i sampleBits = _mm256_set1_epi64x(0x4330000000008000);  // 2^52 + 2^15, sign flip
-  const __m256i window =
-      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples)));
-  __m256i controlA, controlB;
-  sampleControls(position, bytesOfA, controlA, controlB);
-  const __m256d a =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlA), sampleBits));
-  const __m256d b =
-      _mm256_castsi256_pd(_mm256_xor_si256(_mm256_shuffle_epi8(window, controlB), sampleBits));
+  const __m256i control = sampleControl(position, bytesOfA);
+  const __m256d a = _mm256_castsi256_pd(
+      _mm256_xor_si256(_mm256_shuffle_epi8(windowAt(samples), control), sampleBits));
+  const __m256d b = _mm256_castsi256_pd(
+      _mm256_xor_si256(_mm256_shuffle_epi8(windowAt(samples + 1), control), sampleBits));
   return interpolate(a, b, position);
 }
 
@@ -172,8 +174,8 @@ __attribute__((target("avx2,fma"))) inline __m256d fourValuesFromWindow(__m256i 
   // the two bytes of the sample, zeros, and the window's bytes 14 and 15
   const __m256i bytesOfA = _mm256_setr_epi8(0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15,
                                             0, 1, Z, Z, Z, Z, 14, 15, 0, 1, Z, Z, Z, Z, 14, 15);
-  __m256i controlA, controlB;
-  sampleControls(position, bytesOfA, controlA, controlB);
+  const __m256i controlA = sampleControl(position, bytesOfA);
+  const __m256i controlB = _mm256_add_epi8(controlA, _mm256_set1_epi64x(0x0202));
   const __m256d a = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlA));
   const __m256d b = _mm256_castsi256_pd(_mm256_shuffle_epi8(window, controlB));
   return interpolate(a, b, position);
@@ -203,7 +205,9 @@ __attribute__((target("avx2,fma"))) inline __m256i fractionWords(std::uint64_t p
 // of one window (the last pair starts at most 4 frames after the lowest), which is prepared
 // once per group (oneWindow). A window reads at most 7 frames past a frame that the voice
 // plays, which lies below the end of its loop or sample: the guard frame and the zero frames
-// after it cover the rest.
+// after it cover the rest. Without ONE_WINDOW each half also reads the window one frame on,
+// 8 frames past its lowest frame; at 0.5 frame a step or more that frame lies at least one
+// whole frame below the highest of the four, so again at most 7 past a played frame.
 //
 // The lanes hold the frames in the order (0, 2, 1, 3): unpacking the values against
 // themselves then gives (v0, v0, v1, v1) and (v2, v2, v3, v3), to meet (L, R, L, R) frame
@@ -334,11 +338,11 @@ std::uint32_t mixGroupsAvx2(const GroupRun& run, double* gains) {
   const bool backward = (stride >> 63) != 0;
   const bool narrow = (backward ? std::uint64_t{0} - stride : stride) < (std::uint64_t{2} << 32);
   std::uint32_t octetFrames = narrow ? groupLimit & ~7u : 0;
-  // Each window reads 8 frames from a frame at most the highest one played, so that frame
-  // must not lie past the sample's last frame. A voice normally keeps below its end, but
-  // one whose step is below 2^-24 frame measures its end with the zero step's stand-in,
-  // turns too early and can wander past it; the frame loops, which read 2 frames, take
-  // such stretches.
+  // Each window reads 8 frames from a frame at most the highest one played (or, one frame
+  // on, from a frame below it: see mixOctetsAvx2), so that frame must not lie past the
+  // sample's last frame. A voice normally keeps below its end, but one whose step is below
+  // 2^-24 frame measures its end with the zero step's stand-in, turns too early and can
+  // wander past it; the frame loops, which read 2 frames, take such stretches.
   if (octetFrames != 0) {
     const std::uint64_t highest = backward ? base : base + (octetFrames - 1) * stride;
     if (positionIntOf(highest) > static_cast<std::int64_t>(run.length)) octetFrames = 0;
