@@ -32,75 +32,6 @@ __attribute__((target("avx2"))) inline void nextRampGains(__m128d& running, __m1
   running = _mm_add_pd(gain3, delta);
 }
 
-// frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
-// Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
-// grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
-// another; gains holds the gains after the last frame on return. The frames need no low
-// clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
-// word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
-// on the AMD EPYC measured. Steps of 2 frames or more take this loop; smaller ones the
-// eight-frame loop below.
-template <bool RAMP>
-__attribute__((target("avx2"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
-                                                  std::uint64_t stride, float* frame,
-                                                  std::uint32_t frameCount, double* gains,
-                                                  const double* deltas) {
-  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
-  const auto pairAt = [data](std::uint64_t at) {
-    std::int32_t word;
-    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
-    return word;
-  };
-  // The interpolation fraction f = (fraction / 2, rounded down) x 2^-31. With bit 0 of the
-  // position clear the halving is exact, so f is the fraction word times 2^-32. The word
-  // becomes a double exactly by standing as the low half of the double 2^52 + word, from
-  // which 2^52 is then taken. No value is carried from group to group but the positions.
-  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
-  __m256i position = _mm256_setr_epi64x(lane(base), lane(base + stride), lane(base + 2 * stride),
-                                        lane(base + 3 * stride));
-  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
-  const __m256i twoPow52Bits = _mm256_set1_epi64x(0x4330000000000000);
-  const __m256d twoPow52 = _mm256_set1_pd(4503599627370496.0);
-  const __m256d twoPowMinus32 = _mm256_set1_pd(1.0 / 4294967296.0);
-  const __m128i firstOfPair = _mm_set1_epi32(1);                   // int16 pairs (1, 0)
-  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);     // int16 pairs (-1, 1)
-  const std::uint64_t stride2 = 2 * stride;
-  const std::uint64_t stride3 = 3 * stride;
-  const std::uint64_t stride4 = 4 * stride;
-
-  std::uint64_t first = base;
-  for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
-    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(first + stride),
-                                        pairAt(first + stride2), pairAt(first + stride3));
-    first += stride4;
-    const __m256d f = _mm256_mul_pd(
-        _mm256_sub_pd(_mm256_castsi256_pd(_mm256_blend_epi32(position, twoPow52Bits, 0xAA)),
-                      twoPow52),
-        twoPowMinus32);
-    position = _mm256_add_epi64(position, advance4);
-    // a x 1 + b x 0 and a x -1 + b x 1, each exact in 32 bits
-    const __m128i a = _mm_madd_epi16(pair, firstOfPair);
-    const __m128i difference = _mm_madd_epi16(pair, secondMinusFirst);
-    const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(a),
-                                        _mm256_mul_pd(f, _mm256_cvtepi32_pd(difference)));
-
-    // (v0, v0, v1, v1) and (v2, v2, v3, v3) against (L0, R0, L1, R1) and (L2, R2, L3, R3)
-    const __m256d value01 = _mm256_permute4x64_pd(value, 0x50);
-    const __m256d value23 = _mm256_permute4x64_pd(value, 0xFA);
-    __m256d gain01 = gain;
-    __m256d gain23 = gain;
-    if constexpr (RAMP) nextRampGains(running, delta, gain01, gain23);
-    const __m256d out01 = _mm256_cvtps_pd(_mm_loadu_ps(frame));
-    const __m256d out23 = _mm256_cvtps_pd(_mm_loadu_ps(frame + 4));
-    _mm_storeu_ps(frame, _mm256_cvtpd_ps(_mm256_add_pd(out01, _mm256_mul_pd(value01, gain01))));
-    _mm_storeu_ps(frame + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, _mm256_mul_pd(value23, gain23))));
-    frame += 8;
-  }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
-}
-
 // Adds four frames, whose values stand in the order (v0, v2, v1, v3), at the gains
 // (L0, R0, L1, R1) and (L2, R2, L3, R3).
 __attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256d value,
@@ -111,6 +42,70 @@ __attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256
   const __m256d add23 = _mm256_mul_pd(_mm256_unpackhi_pd(value, value), gain23);
   _mm_storeu_ps(out, _mm256_cvtpd_ps(_mm256_add_pd(out01, add01)));
   _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(_mm256_add_pd(out23, add23)));
+}
+
+// frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
+// Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
+// grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
+// another; gains holds the gains after the last frame on return. The frames need no low
+// clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
+// word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
+// on the AMD EPYC measured. Steps of 2 frames or more take this loop; smaller ones the
+// eight-frame loop below.
+template <bool RAMP>
+__attribute__((target("avx2,fma"))) void mixQuadsAvx2(const std::int16_t* data, std::uint64_t base,
+                                                       std::uint64_t stride, float* frame,
+                                                       std::uint32_t frameCount, double* gains,
+                                                       const double* deltas) {
+  const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
+  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
+  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  const auto pairAt = [data](std::uint64_t at) {
+    std::int32_t word;
+    std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
+    return word;
+  };
+  // The interpolation fraction f = (fraction / 2, rounded down) x 2^-31. With bit 0 of the
+  // position clear the halving is exact, so f is the fraction word times 2^-32. The word
+  // becomes a double exactly by standing as the low half of the double 2^52 + word; times
+  // 2^-32 less 2^20 is exact, so FMA's one rounding changes nothing. No value is carried
+  // from group to group but the positions. The lanes hold the frames in the order
+  // (0, 2, 1, 3), as in the eight-frame loop, for addFourFrames.
+  const auto lane = [](std::uint64_t value) { return static_cast<long long>(value); };
+  __m256i position = _mm256_setr_epi64x(lane(base), lane(base + 2 * stride), lane(base + stride),
+                                        lane(base + 3 * stride));
+  const __m256i advance4 = _mm256_set1_epi64x(lane(4 * stride));
+  const __m256i twoPow52Bits = _mm256_set1_epi64x(0x4330000000000000);
+  const __m256d twoPowMinus32 = _mm256_set1_pd(1.0 / 4294967296.0);
+  const __m256d minusTwoPow20 = _mm256_set1_pd(-1048576.0);
+  const __m128i firstOfPair = _mm_set1_epi32(1);                   // int16 pairs (1, 0)
+  const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF);     // int16 pairs (-1, 1)
+  const std::uint64_t stride2 = 2 * stride;
+  const std::uint64_t stride3 = 3 * stride;
+  const std::uint64_t stride4 = 4 * stride;
+
+  std::uint64_t first = base;
+  for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
+    const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(first + stride2),
+                                        pairAt(first + stride), pairAt(first + stride3));
+    first += stride4;
+    const __m256d f = _mm256_fmadd_pd(
+        _mm256_castsi256_pd(_mm256_blend_epi32(position, twoPow52Bits, 0xAA)), twoPowMinus32,
+        minusTwoPow20);
+    position = _mm256_add_epi64(position, advance4);
+    // a x 1 + b x 0 and a x -1 + b x 1, each exact in 32 bits; a + f x (b - a) is exact
+    // (see sampleAt), so FMA gives it too
+    const __m128i a = _mm_madd_epi16(pair, firstOfPair);
+    const __m128i difference = _mm_madd_epi16(pair, secondMinusFirst);
+    const __m256d value =
+        _mm256_fmadd_pd(f, _mm256_cvtepi32_pd(difference), _mm256_cvtepi32_pd(a));
+    __m256d gain01 = gain;
+    __m256d gain23 = gain;
+    if constexpr (RAMP) nextRampGains(running, delta, gain01, gain23);
+    addFourFrames(frame, value, gain01, gain23);
+    frame += 8;
+  }
+  if constexpr (RAMP) _mm_storeu_pd(gains, running);
 }
 
 constexpr char Z = -128;  // a shuffle control byte that yields 0
