@@ -13,6 +13,7 @@
 
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -20,16 +21,39 @@
 
 namespace {
 
-// The ramp gains of the next four frames, grown one frame after another as mixRamp grows
-// them; running holds (left, right) of the next frame.
-__attribute__((target("avx2"))) inline void nextRampGains(__m128d& running, __m128d delta,
-                                                         __m256d& gain01, __m256d& gain23) {
-  const __m128d gain1 = _mm_add_pd(running, delta);
-  const __m128d gain2 = _mm_add_pd(gain1, delta);
-  const __m128d gain3 = _mm_add_pd(gain2, delta);
-  gain01 = _mm256_set_m128d(gain1, running);
-  gain23 = _mm256_set_m128d(gain3, gain2);
-  running = _mm_add_pd(gain3, delta);
+// A ramp's gains in closed form. The frame loop grows them by one add per frame, and each
+// sum is exact where the gains and deltas are multiples of 2^-39 (as every float of at least
+// 2^-16 in size is, and so every gain and delta that the voice update and the segments
+// make) and no sum reaches 2^14: then it is a multiple of 2^-39 with at most 53 significant
+// bits. So frame k's gain is gain + k x delta, which one FMA gives, its product exact; the
+// chain of adds, one per frame at 3 cycles each, had bound the ramp loops. mixGroupsAvx2
+// checks the condition (rampSumsExact) and leaves other ramps to the frame loops.
+struct RampGains {
+  __m256d start;  // (left, right, left, right) of the loop's first frame
+  __m256d delta;  // the per-frame changes, likewise
+  __m256d frame;  // (k, k, k + 1, k + 1) for frame k of the loop, the next group's first
+};
+
+__attribute__((target("avx2,fma"))) inline RampGains rampGainsOf(const double* gains,
+                                                                 const double* deltas) {
+  return {_mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]),
+          _mm256_setr_pd(deltas[0], deltas[1], deltas[0], deltas[1]),
+          _mm256_setr_pd(0.0, 0.0, 1.0, 1.0)};
+}
+
+// The gains of the next four frames, (L0, R0, L1, R1) and (L2, R2, L3, R3).
+__attribute__((target("avx2,fma"))) inline void nextRampGains(RampGains& ramp, __m256d& gain01,
+                                                              __m256d& gain23) {
+  gain01 = _mm256_fmadd_pd(ramp.frame, ramp.delta, ramp.start);
+  gain23 = _mm256_fmadd_pd(_mm256_add_pd(ramp.frame, _mm256_set1_pd(2.0)), ramp.delta,
+                           ramp.start);
+  ramp.frame = _mm256_add_pd(ramp.frame, _mm256_set1_pd(4.0));
+}
+
+// The gains after frameCount frames of the ramp at gains, into gains: exact sums, as above.
+inline void endRampGains(double* gains, const double* deltas, std::uint32_t frameCount) {
+  gains[0] += frameCount * deltas[0];
+  gains[1] += frameCount * deltas[1];
 }
 
 // Adds four frames, whose values stand in the order (v0, v2, v1, v3), at the gains
@@ -46,8 +70,8 @@ __attribute__((target("avx2,fma"))) inline void addFourFrames(float* out, __m256
 
 // frameCount / 4 groups of four frames. gains holds the (left, right) gains as doubles.
 // Steady (RAMP false): the same pair for every frame. RAMP: the gains of the first frame,
-// grown by the pair at deltas after every frame, as mixRamp grows them, one frame after
-// another; gains holds the gains after the last frame on return. The frames need no low
+// grown by the pair at deltas after every frame, as mixRamp grows them (in closed form: see
+// RampGains); gains holds the gains after the last frame on return. The frames need no low
 // clamp: every index is at least 0. Frames a and b of a position are read as one 32-bit
 // word (a in the low half) by plain loads: an AVX2 gather of the four words was half as fast
 // on the AMD EPYC measured. Steps of 2 frames or more take this loop; smaller ones the
@@ -58,8 +82,7 @@ __attribute__((target("avx2,fma"))) void mixQuadsAvx2(const std::int16_t* data, 
                                                        std::uint32_t frameCount, double* gains,
                                                        const double* deltas) {
   const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  RampGains ramp = RAMP ? rampGainsOf(gains, deltas) : RampGains{};
   const auto pairAt = [data](std::uint64_t at) {
     std::int32_t word;
     std::memcpy(&word, data + static_cast<std::int32_t>(at >> 32), sizeof word);
@@ -101,11 +124,11 @@ __attribute__((target("avx2,fma"))) void mixQuadsAvx2(const std::int16_t* data, 
         _mm256_fmadd_pd(f, _mm256_cvtepi32_pd(difference), _mm256_cvtepi32_pd(a));
     __m256d gain01 = gain;
     __m256d gain23 = gain;
-    if constexpr (RAMP) nextRampGains(running, delta, gain01, gain23);
+    if constexpr (RAMP) nextRampGains(ramp, gain01, gain23);
     addFourFrames(frame, value, gain01, gain23);
     frame += 8;
   }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+  if constexpr (RAMP) endRampGains(gains, deltas, frameCount & ~3u);
 }
 
 constexpr char Z = -128;  // a shuffle control byte that yields 0
@@ -228,8 +251,7 @@ __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data,
           : aboveLow;
 
   const __m256d gain = _mm256_setr_pd(gains[0], gains[1], gains[0], gains[1]);
-  __m128d running = _mm_loadu_pd(gains);  // RAMP: (left, right) of the next frame
-  const __m128d delta = RAMP ? _mm_loadu_pd(deltas) : _mm_setzero_pd();
+  RampGains ramp = RAMP ? rampGainsOf(gains, deltas) : RampGains{};
   // the position of the lowest frame of the group's first window
   std::uint64_t lowest = base + (BACKWARD ? (WINDOW_FRAMES - 1) * stride : 0);
   const auto samplesAt = [data](std::uint64_t position) {
@@ -257,14 +279,14 @@ __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data,
     lowest += 8 * stride;
     __m256d gain01 = gain, gain23 = gain, gain45 = gain, gain67 = gain;
     if constexpr (RAMP) {
-      nextRampGains(running, delta, gain01, gain23);
-      nextRampGains(running, delta, gain45, gain67);
+      nextRampGains(ramp, gain01, gain23);
+      nextRampGains(ramp, gain45, gain67);
     }
     addFourFrames(frame, valueLow, gain01, gain23);
     addFourFrames(frame + 8, valueHigh, gain45, gain67);
     frame += 16;
   }
-  if constexpr (RAMP) _mm_storeu_pd(gains, running);
+  if constexpr (RAMP) endRampGains(gains, deltas, frameCount & ~7u);
 }
 
 // The same for x86-64 CPUs without AVX2: frameCount / 2 pairs of frames in SSE2 registers,
@@ -323,11 +345,27 @@ bool cpuHasAvx2AndFma() {
 
 constexpr std::uint64_t EVEN = ~std::uint64_t{1};
 
+// Whether every gain of a ramp of frameCount frames at gains is exact in double: see
+// RampGains. The bound is kept at 2^13, clear of the rounding of the test itself.
+bool rampSumsExact(const double* gains, const double* deltas, std::uint32_t frameCount) {
+  const auto multipleOf2PowMinus39 = [](double value) {
+    const double scaled = value * 549755813888.0;  // x 2^39, exact
+    return std::fabs(scaled) < 4503599627370496.0 &&
+           scaled == static_cast<double>(static_cast<std::int64_t>(scaled));
+  };
+  for (int side = 0; side < 2; ++side) {
+    if (!multipleOf2PowMinus39(gains[side]) || !multipleOf2PowMinus39(deltas[side])) return false;
+    if (std::fabs(gains[side]) + frameCount * std::fabs(deltas[side]) >= 8192.0) return false;
+  }
+  return true;
+}
+
 template <bool RAMP>
 std::uint32_t mixGroupsAvx2(const GroupRun& run, double* gains) {
   const std::uint64_t base = run.position & EVEN;
   const std::uint64_t stride = run.advance & EVEN;
   const std::uint32_t groupLimit = run.groupLimit;
+  if (RAMP && !rampSumsExact(gains, run.deltas, groupLimit)) return 0;
   // Steps below 2 frames either way take the windowed eight-frame loop, then at most one
   // group of four.
   const bool backward = (stride >> 63) != 0;
