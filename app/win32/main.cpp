@@ -1,5 +1,6 @@
-// The Win32 front end: WinMain, the dialog procedure and the FrontEnd operations over the
-// dialog manager. Pairs with level_editor.rc; the dialog's logic lives in app/dialog.cpp.
+// The Win32 front end: WinMain, the dialog procedure, the FrontEnd operations over the
+// dialog manager and the level list's key mends for Wine. Pairs with level_editor.rc; the
+// dialog's logic lives in app/dialog.cpp.
 #include <windows.h>
 
 #include <cstddef>
@@ -65,16 +66,37 @@ void exitProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
 const FrontEnd win32FrontEnd = {getItemText, getItemInt,  addListEntry, setDialogIcon,
                                 messageBox,  endDialog,   exitProcess};
 
+// Wine's combobox (8.0) parts from the native one in two keys, which the level list's
+// subclass mends:
+// - While nothing is selected, its list turns any navigation key into "select the caret
+//   entry", which is the first, so End chose "1". With that entry selected first, End moves
+//   on to the last entry as it does from any selection; the one notification is End's own.
+// - It keeps every WM_SYSKEYDOWN but Alt+Up/Down, its drop-down keys, from DefWindowProc,
+//   which turns Alt+F4 into SC_CLOSE: with the focus on the list, Alt+F4 did not close the
+//   dialog. The native combobox passes them on, as here.
+WNDPROC comboBoxProc = nullptr;
+
+LRESULT CALLBACK levelListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_KEYDOWN && wParam == VK_END &&
+      SendMessageA(list, CB_GETCURSEL, 0, 0) == CB_ERR)
+    SendMessageA(list, CB_SETCURSEL, 0, 0);
+  if (message == WM_SYSKEYDOWN && wParam != VK_UP && wParam != VK_DOWN)
+    return DefWindowProcA(list, message, wParam, lParam);
+  return CallWindowProcA(comboBoxProc, list, message, wParam, lParam);
+}
+
 INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_INITDIALOG)
     return static_cast<INT_PTR>(dispatchDialogMessage(dialog, message, wParam, lParam));
   // The initialisation fills the level list: no redraw (nor scroll bar update) per entry, one
-  // repaint once it is full.
+  // repaint once it is full. The subclass comes after, so the entries skip it.
   HWND list = GetDlgItem(dialog, IDC_LEVEL);
   SendMessageA(list, WM_SETREDRAW, FALSE, 0);
   const INT_PTR result = static_cast<INT_PTR>(dispatchDialogMessage(dialog, message, wParam, lParam));
   SendMessageA(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+  comboBoxProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(levelListProc)));
   return result;
 }
 
