@@ -203,6 +203,14 @@ void updateVoice(Channel& channel, const Sample& sample) {
   Voice* voice = channel.voice;
   if (voice == nullptr) return;  // a channel beyond the song's count has no voice
 
+  // The twin that this channel left at a note is silent for good once its ramp to gain 0 has
+  // run out: only a later note moves onto it again, and that note overwrites all of it. So it
+  // is released, and the mixer no longer walks it through its loops.
+  Voice& left = playerContext->voices[voice->index < 32 ? voice->index + 32 : voice->index - 32];
+  if (left.sample != nullptr && left.rampFramesLeft == 0 && left.leftGain == 0 && left.rightGain == 0 &&
+      left.currentLeftGain == 0 && left.currentRightGain == 0)
+    left.sample = nullptr;
+
   // 64-bit so that a period driven far by an unlimited portamento cannot overflow here.
   const std::int64_t periodSum =
       static_cast<std::int64_t>(channel.period) + channel.periodDelta;

@@ -188,6 +188,12 @@ TEST_F(PlayerState, TriggerAlternatesTwinVoices) {
                               now.volume, now.leftGain, now.currentLeftGain}),
             (std::vector<int>{37, 20, 0, 2, 100, 60, 0}));
   EXPECT_EQ(now.sample, &b);
+  // The left twin is released only once its ramp to silence has run out.
+  update(0);
+  EXPECT_EQ(old.sample, &a);
+  playerContext->voices[5].currentLeftGain = 0;
+  EXPECT_EQ(update(0).sample, &b);
+  EXPECT_EQ(old.sample, nullptr);
   EXPECT_EQ(&update(UPDATE_TRIGGER, a), &playerContext->voices[5]);
 }
 
