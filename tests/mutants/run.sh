@@ -9,7 +9,6 @@ filter=${1:-.}
 logs=build/mutants
 mkdir -p "$logs"
 target="" wine=0 bad=0 count=0
-table=()
 
 # Puts the planted file back (with a new time stamp, so the next build sees it) and ends the
 # Wine server; on every exit, also an interrupted one.
@@ -57,11 +56,7 @@ while IFS= read -r line <&3; do
     restore
   fi
   [ "$result" = CAUGHT ] || bad=$((bad + 1))
-  table+=("$(printf '%-34s %-10s %-8s %4ds' "$id" "$stage" "$result" $((SECONDS - started)))")
-  echo "${table[-1]}"
+  printf '%-34s %-10s %-8s %4ds\n' "$id" "$stage" "$result" $((SECONDS - started))
 done 3<tests/mutants/faults.txt
-
-echo
-printf '%s\n' "${table[@]}"
 echo "$((count - bad)) of $count faults caught"
 [ "$bad" -eq 0 ]

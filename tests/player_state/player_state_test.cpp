@@ -51,15 +51,6 @@ TEST_F(PlayerState, SetBpm) {
   }
 }
 
-// A channel count past the table, in a song that slipped past the loader, stays inside it.
-TEST_F(PlayerState, ResetPlayerStaysInsideTheTables) {
-  playerContext->song.channelCount = 40;
-  playerContext->channels[31].loopCount = playerContext->channels[0].fadeoutLevel = 99;
-  resetPlayer();
-  for (int i = 0; i < MAX_CHANNELS; ++i) EXPECT_EQ(playerContext->channels[i].voice, &playerContext->voices[i]) << i;
-  EXPECT_EQ(playerContext->channels[31].loopCount + playerContext->channels[0].fadeoutLevel, 0);
-}
-
 TEST_F(PlayerState, EnvelopeLevels) {
   struct Case { const char* name; Envelope e; int releaseAt; Levels levels; bool done; };
   const Case cases[] = {
