@@ -55,6 +55,11 @@ std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta) {
   return static_cast<std::int32_t>(std::clamp(sum, -LIMIT, LIMIT));
 }
 
+void slidePanning(Channel& channel, std::int32_t delta) {
+  channel.pan = slideWithoutLimit(channel.pan, delta);
+  channel.updateFlags |= UPDATE_PANNING;
+}
+
 std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune) {
   if (playerContext->song.flags & 1) return linearPeriod(realNote, finetune);
   return amigaPeriod(realNote, finetune);
@@ -140,13 +145,11 @@ void applyVolumeColumn(Channel& channel, std::uint8_t volumeByte) {
       channel.pan = 16 * y;
       channel.updateFlags |= UPDATE_PANNING;
       break;
-    case 0xD:  // pan stays unclamped; the voice update clamps what it derives
-      channel.pan = slideWithoutLimit(channel.pan, -y);
-      channel.updateFlags |= UPDATE_PANNING;
+    case 0xD:
+      slidePanning(channel, -y);
       break;
     case 0xE:
-      channel.pan = slideWithoutLimit(channel.pan, y);
-      channel.updateFlags |= UPDATE_PANNING;
+      slidePanning(channel, y);
       break;
     case 0xF:
       if (y != 0) channel.portaSpeed = static_cast<std::uint8_t>(16 * y);

@@ -52,6 +52,10 @@ std::int32_t notePeriodOf(std::uint8_t realNote, std::int8_t finetune);
 // the voice update clamps the panning to 0..255.
 std::int32_t slideWithoutLimit(std::int32_t value, std::int32_t delta);
 
+// The volume column's panning slide (Dx left, Ex right), on the first tick and the later ones
+// alike: the pan stays unclamped, the voice update clamps what it derives.
+void slidePanning(Channel& channel, std::int32_t delta);
+
 // Effect numbers as they are stored in the cells (0-9, then A = 10 ... Z = 35).
 namespace fx {
 constexpr std::uint8_t ARPEGGIO = 0x00;

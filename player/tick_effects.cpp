@@ -44,13 +44,11 @@ void volumeColumnTick(Channel& channel, std::uint8_t volumeByte) {
       applyVibrato(channel);
       advanceVibratoPhase(channel);
       break;
-    case 0xD:  // unclamped; the voice update clamps the panning it derives
-      channel.pan = slideWithoutLimit(channel.pan, -v);
-      channel.updateFlags |= UPDATE_PANNING;
+    case 0xD:
+      slidePanning(channel, -v);
       break;
     case 0xE:
-      channel.pan = slideWithoutLimit(channel.pan, v);
-      channel.updateFlags |= UPDATE_PANNING;
+      slidePanning(channel, v);
       break;
     case 0xF:
       applyTonePortamento(channel);

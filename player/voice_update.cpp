@@ -110,6 +110,9 @@ std::int32_t panGain(std::int32_t volume, std::int64_t share) {
   return static_cast<std::int32_t>(static_cast<std::int64_t>(volume) * share / 255);
 }
 
+// Channel i plays on voice i or on its twin i + 32.
+std::int32_t twinOf(std::int32_t voiceIndex) { return voiceIndex < 32 ? voiceIndex + 32 : voiceIndex - 32; }
+
 }  // namespace
 
 std::int32_t envelopePointValue(const EnvelopePoint& point) {
@@ -206,7 +209,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
   // The twin that this channel left at a note is silent for good once its ramp to gain 0 has
   // run out: only a later note moves onto it again, and that note overwrites all of it. So it
   // is released, and the mixer no longer walks it through its loops.
-  Voice& left = playerContext->voices[voice->index < 32 ? voice->index + 32 : voice->index - 32];
+  Voice& left = playerContext->voices[twinOf(voice->index)];
   if (left.sample != nullptr && left.rampFramesLeft == 0 && left.leftGain == 0 && left.rightGain == 0 &&
       left.currentLeftGain == 0 && left.currentRightGain == 0)
     left.sample = nullptr;
@@ -221,7 +224,7 @@ void updateVoice(Channel& channel, const Sample& sample) {
       // Still sounding: the new note takes over the twin with the whole state of this voice
       // (volume, panning, gains, step, pending start offset); this one keeps playing with
       // target gains 0, so the mixer ramps it out over 128 frames.
-      const std::int32_t twin = voice->index < 32 ? voice->index + 32 : voice->index - 32;
+      const std::int32_t twin = twinOf(voice->index);
       Voice* const voices = playerContext->voices;
       voices[twin] = *voice;
       voices[twin].index = twin;
