@@ -41,25 +41,16 @@ XmModule richModule() {
   m.patterns.push_back(xmPattern(m, 16));
 
   XmSample sine = xmWaveSample(XmWave::Sine, 64, 32, false);
-  sine.loopType = 1;
-  sine.loopStart = 0;
-  sine.loopLength = 64;
+  sine.loopType = 1, sine.loopStart = 0, sine.loopLength = 64;
   XmInstrument lead = xmInstrument(sine);
   lead.volumeEnvelope = envelope({{0, 64}, {10, 32}, {20, 48}, {40, 0}}, 7);
-  lead.volumeEnvelope.sustainPoint = 1;
-  lead.volumeEnvelope.loopStartPoint = 1;
-  lead.volumeEnvelope.loopEndPoint = 2;
+  lead.volumeEnvelope.sustainPoint = lead.volumeEnvelope.loopStartPoint = 1, lead.volumeEnvelope.loopEndPoint = 2;
   lead.panningEnvelope = envelope({{0, 32}, {20, 0}, {40, 64}}, 1);
-  lead.vibratoSweep = 4;
-  lead.vibratoDepth = 8;
-  lead.vibratoRate = 20;
-  lead.fadeout = 512;
+  lead.vibratoSweep = 4, lead.vibratoDepth = 8, lead.vibratoRate = 20, lead.fadeout = 512;
   m.instruments.push_back(lead);
 
   XmSample square = xmWaveSample(XmWave::Square, 48, 16, true);
-  square.loopType = 2;
-  square.loopStart = 8;
-  square.loopLength = 32;
+  square.loopType = 2, square.loopStart = 8, square.loopLength = 32;
   XmInstrument bass = xmInstrument(square);
   bass.volumeEnvelope = envelope({{0, 0}, {4, 64}}, 1);
   bass.fadeout = 1024;
@@ -106,20 +97,14 @@ const std::pair<const char*, void (*)(XmModule&)> HOSTILE_MODULES[] = {
     // the panning envelope's loop running backward.
     {"envelope-indexes-wrong",
      [](XmModule& m) {
-       XmEnvelope& e = m.instruments[0].volumeEnvelope;
-       e.sustainPoint = 200;
-       e.loopStartPoint = 20;
-       e.loopEndPoint = 30;
-       XmEnvelope& p = m.instruments[0].panningEnvelope;
-       p.flags = 5;
-       p.loopStartPoint = 2;
-       p.loopEndPoint = 1;
+       XmEnvelope &e = m.instruments[0].volumeEnvelope, &p = m.instruments[0].panningEnvelope;
+       e.sustainPoint = 200, e.loopStartPoint = 20, e.loopEndPoint = 30;
+       p.flags = 5, p.loopStartPoint = 2, p.loopEndPoint = 1;
      }},
     {"envelope-points-disordered",
      [](XmModule& m) {
        m.instruments[0].volumeEnvelope = envelope({{0, 64}, {50, 65535}, {10, 0}, {10, 32}, {65535, 64}}, 5);
-       m.instruments[0].volumeEnvelope.loopStartPoint = 1;
-       m.instruments[0].volumeEnvelope.loopEndPoint = 3;
+       m.instruments[0].volumeEnvelope.loopStartPoint = 1, m.instruments[0].volumeEnvelope.loopEndPoint = 3;
        m.instruments[1].panningEnvelope = envelope({{65535, 0}, {0, 65535}}, 3);
      }},
     // Lead's L05 lands five ticks before the first point: the line through the points would
@@ -133,10 +118,8 @@ const std::pair<const char*, void (*)(XmModule&)> HOSTILE_MODULES[] = {
     // Loops that run past their sample, one with fields whose 32-bit sum wraps.
     {"loop-length-past-end",
      [](XmModule& m) {
-       m.instruments[0].samples[0].loopStart = 10;
-       m.instruments[0].samples[0].loopLength = 0xFFFFFF;
-       m.instruments[1].samples[0].loopStartBytesField = 0xFFFFFFF0u;
-       m.instruments[1].samples[0].loopLengthBytesField = 0xFFFFFFFFu;
+       m.instruments[0].samples[0].loopStart = 10, m.instruments[0].samples[0].loopLength = 0xFFFFFF;
+       m.instruments[1].samples[0].loopStartBytesField = 0xFFFFFFF0u, m.instruments[1].samples[0].loopLengthBytesField = 0xFFFFFFFFu;
      }},
     // The sequencer: rows, orders, restart, tempo. A packed size of 0 gives empty cells from
     // the 9 header bytes alone, 65535 x 4 of them.
@@ -157,8 +140,7 @@ const std::pair<const char*, void (*)(XmModule&)> HOSTILE_MODULES[] = {
      }},
     {"speed-0-bpm-65535",
      [](XmModule& m) {
-       m.defaultTempo = 0;
-       m.defaultBpm = 65535;
+       m.defaultTempo = 0, m.defaultBpm = 65535;
        xmCell(m, 0, 0, 3) = {0, 0, 0, 0x0F, 0x00};
      }},
     {"bpm-1-speed-65535", [](XmModule& m) { m.defaultBpm = 1, m.defaultTempo = 65535; }},

@@ -72,12 +72,7 @@ const AudioDevice fakeDevice = {
     [] { fake.calls.push_back("close"); },
 };
 
-void resetFake() {
-  fake.position = 0;
-  fake.positionReadable = true;
-  fake.positionQueries = 0;
-  fake.calls.clear();
-}
+void resetFake() { fake.position = 0, fake.positionReadable = true, fake.positionQueries = 0, fake.calls.clear(); }
 
 // One pass of the thread, then the sleep ends the loop: a single pass can be watched.
 std::atomic<int> sleeps{0};

@@ -48,19 +48,6 @@ std::int16_t widened(const XmSample& s, std::size_t n) {
   return static_cast<std::int16_t>(s.sixteenBit ? s.frames[n] : s.frames[n] * 256);
 }
 
-// A sample written from raw bytes, its header fields in bytes; type as in the file.
-XmSample rawSample(uint8_t type, std::vector<uint8_t> bytes, uint32_t loopStartBytes = 0,
-                   uint32_t loopLengthBytes = 0) {
-  XmSample s;
-  s.sixteenBit = type & 0x10;
-  s.loopType = type & 3;
-  s.lengthBytesField = static_cast<uint32_t>(bytes.size());
-  s.loopStartBytesField = loopStartBytes;
-  s.loopLengthBytesField = loopLengthBytes;
-  s.rawData = std::move(bytes);
-  return s;
-}
-
 // Every frame of got as frame(n) gives it, but for the guard frame at the loop's end: a forward
 // loop's first frame, a ping-pong loop's last, 0 without a loop.
 template <class Frame>
@@ -111,7 +98,9 @@ TEST_F(Loader, SampleHeaderConversionAndGuardFrames) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> deltas(c.lengthBytes, 0);
     for (uint32_t b = 0; b < c.lengthBytes; b += c.type & 0x10 ? 2 : 1) deltas[b] = 1;
-    const XmSample s = rawSample(c.type, deltas, c.loopStartBytes, c.loopLengthBytes);
+    XmSample s;  // written from the raw bytes, its header fields in bytes
+    s.sixteenBit = c.type & 0x10, s.loopType = c.type & 3, s.rawData = deltas;
+    s.lengthBytesField = c.lengthBytes, s.loopStartBytesField = c.loopStartBytes, s.loopLengthBytesField = c.loopLengthBytes;
     XmModule m = smallModule();
     // A noise sample follows: one of an odd byte count still takes all of its bytes, so the
     // next sample's data are read from where the file has them.

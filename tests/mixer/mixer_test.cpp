@@ -1,13 +1,10 @@
-// Tests of mixVoices and roundToInt: the plain frame-at-a-time model (mixer_model.h)
-// compared bit for bit with every call of the mixer, under each kind of frame loops, over
-// random voices and calls and over long block-fill renders of real modules; then the worked
-// cases.
+// Tests of mixVoices: the plain frame-at-a-time model (mixer_model.h) compared bit for bit
+// with every call of the mixer, under each kind of frame loops, over random voices and calls
+// and over long block-fill renders of real modules.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <deque>
 #include <limits>
 #include <random>
@@ -257,54 +254,5 @@ TEST_P(Loops, LongRendersMatchTheModelInEveryCall) {
 
 INSTANTIATE_TEST_SUITE_P(Mixer, Loops, ::testing::ValuesIn(ALL_LOOPS),
                          [](const auto& info) { return loopsName(info.param); });
-
-//-----------------------------------------------------------------------------
-// Worked cases
-//-----------------------------------------------------------------------------
-
-// Voice 0 alone at a 32.32 position and step, its gains standing at 255 (1.0).
-Voice& steadyVoice(const Sample* s, std::uint64_t position, std::uint64_t step) {
-  resetVoices();
-  Voice& v = playerContext->voices[0];
-  v.sample = s;
-  v.direction = DIRECTION_FORWARD;
-  setModelPosition(v, static_cast<std::int64_t>(position));
-  v.stepInt = static_cast<std::uint32_t>(step >> 32);
-  v.stepFrac = static_cast<std::uint32_t>(step);
-  v.leftGain = v.rightGain = v.rampLeftTarget = v.rampRightTarget = 255;
-  v.currentLeftGain = v.currentRightGain = 255 * 256;
-  return v;
-}
-
-// frameCount stereo frames mixed onto +0.0.
-std::vector<float> mix(std::uint32_t frameCount) {
-  std::vector<float> out(2 * frameCount, 0.0f);
-  mixVoices(out.data(), frameCount);
-  return out;
-}
-
-// A step whose low fraction byte the frame count cannot see: 500 frames stop short of the end
-// by that count but cross it in truth. The next call must meet the end at once and stop the
-// voice, not take the crossed end for one far away and read on past the sample's data.
-TEST(MixerCase, AVoicePastItsEndByTheLostStepBitsStops) {
-  std::deque<TestSample> store;
-  const Sample* s = addSample(store, LOOP_NONE, 0, 0, std::vector<std::int16_t>(100, 1000));
-  Voice& v = steadyVoice(s, (std::uint64_t{100} << 32) - 4876800256u, (38100u << 8) | 255u);
-  mix(500);
-  ASSERT_EQ(std::make_pair(v.sample != nullptr, v.positionInt), std::make_pair(true, 100))
-      << "the first call ends short of the end by its count and crosses it in truth";
-  mix(884);
-  EXPECT_EQ(v.sample, nullptr);
-}
-
-TEST(RoundToInt, NearestWithHalvesToEvenAndSaturation) {
-  struct Row { double value; std::int32_t expected; };
-  const double inf = std::numeric_limits<double>::infinity();
-  const Row rows[] = {{127.5, 128},  {126.5, 126},      {-0.5, 0},        {-1.5, -2},
-                      {2.4999999, 2}, {-2.5000001, -3}, {2147483646.5, 2147483646},
-                      {2147483647.5, 2147483647},       {-2147483648.5, -2147483647 - 1},
-                      {1e300, 2147483647}, {-inf, -2147483647 - 1}, {inf, 2147483647}, {std::nan(""), 0}};
-  for (const Row& row : rows) EXPECT_EQ(roundToInt(row.value), row.expected) << row.value;
-}
 
 }  // namespace

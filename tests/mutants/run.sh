@@ -32,12 +32,12 @@ while IFS= read -r line <&3; do
   [ "$new" = "-" ] && new=""
   [[ $id =~ $filter ]] || continue
   count=$((count + 1)) started=$SECONDS log="$logs/$id.log"
-  occurrences=$(perl -0777 -ne 'BEGIN { $old = shift } $n = () = /\Q$old\E/g; print $n' "$old" "$file" 2>/dev/null)
+  occurrences=$(perl -0777 -ne 'BEGIN { ($old = shift) =~ s/\\n/\n/g } $n = () = /\Q$old\E/g; print $n' "$old" "$file" 2>/dev/null)
   if [ "${occurrences:-0}" != 1 ]; then
     result=STALE
   else
     cp "$file" "$logs/original" && target=$file
-    perl -0777 -i -pe 'BEGIN { ($old, $new) = (shift, shift) } s/\Q$old\E/$new/' "$old" "$new" "$file"
+    perl -0777 -i -pe 'BEGIN { ($old, $new) = (shift, shift); s/\\n/\n/g for $old, $new } s/\Q$old\E/$new/' "$old" "$new" "$file"
     if [ "$stage" = windows ] && [ "$wine" -eq 0 ]; then
       # One Wine server for the whole run, as scripts/test.sh keeps it through its stage.
       mkdir -p build/wineprefix

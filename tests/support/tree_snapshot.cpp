@@ -43,19 +43,11 @@ Tree snapshot(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const std::u8string key = entry.path().lexically_relative(root).generic_u8string();
     TreeEntry& item = tree[std::string(key.begin(), key.end())];
-    switch (entry.symlink_status().type()) {
-      case fs::file_type::directory:
-        item = {'d', ""};
-        break;
-      case fs::file_type::regular:
-        item = {'f', readFile(entry.path())};
-        break;
-      case fs::file_type::symlink:
-        item = {'l', fs::read_symlink(entry.path()).string()};
-        break;
-      default:
-        item = {'o', ""};
-    }
+    const fs::file_type type = entry.symlink_status().type();
+    item = type == fs::file_type::directory ? TreeEntry{'d', ""}
+           : type == fs::file_type::regular ? TreeEntry{'f', readFile(entry.path())}
+           : type == fs::file_type::symlink ? TreeEntry{'l', fs::read_symlink(entry.path()).string()}
+                                            : TreeEntry{'o', ""};
   }
   return tree;
 }

@@ -35,21 +35,6 @@ TEST(CopyItemText, KeepsAtMostBufferBytesLessOneAndNeverHalfACharacter) {
   }
 }
 
-TEST(ParseItemInt, ReadsSignedDecimalOrFails) {
-  struct Case { const char* text; bool ok; std::int32_t value; };
-  const Case cases[] = {
-      {"1", true, 1},          {"  7", true, 7},           {"-5", true, -5},
-      {"2147483647", true, 2147483647}, {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0}, {"-2147483649", false, 0}, {"", false, 0},  // "": nothing selected
-      {"-", false, 0},          {"12a", false, 0},          {"1 2", false, 0},
-  };
-  for (const Case& c : cases) {
-    std::int32_t value = 1234;
-    EXPECT_EQ(parseItemInt(c.text, &value), c.ok) << '"' << c.text << '"';
-    EXPECT_EQ(value, c.value) << '"' << c.text << '"';
-  }
-}
-
 TEST(DialogLayout, TemplateInPixels) {
   // Worked by hand from the edges. The right edge at 155 units, shared by the name field, the
   // list and the button, is 232.5 px and rounds away from zero to 233 (to even it would be 232);
