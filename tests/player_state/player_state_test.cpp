@@ -260,6 +260,7 @@ TEST_F(PlayerState, JumpAndBreak) {
       {"B then D", 1, {{'B', 2}, {'D', 0x10}}, 2, 10}, {"D then B", 1, {{'D', 0x10}, {'B', 2}}, 2, 0},
       {"B past the end then D", 1, {{'B', 9}, {'D', 0x10}}, 0, 10},
   };
+  playerContext->song.restartPosition = 3;  // a jump past the end goes to order 0 all the same
   for (const Case& c : cases) {
     playerContext->player.orderPos = c.orderPos, playerContext->player.nextOrder = playerContext->player.nextRow = -1, playerContext->jumpSeen = false;
     for (auto [effect, xy] : c.effects) effect == 'B' ? effectPositionJump(xy) : effectPatternBreak(xy);
