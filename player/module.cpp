@@ -94,6 +94,35 @@ const char* readSong(const ImageView& image, std::uint64_t& position) {
 // One cell at position: a mask byte (bit 7 set) and the fields it announces, or five plain
 // bytes whose first is the note.
 bool readCell(const ImageView& image, std::uint64_t& position, NoteCell& cell) {
+  // No cell takes more than 6 bytes: where 6 are left, one look covers all its reads. Most
+  // packed cells are the lone mask byte of an empty cell.
+  if (image.holds(position, 6)) {
+    const std::uint8_t* const at = image.bytes + position;
+    const std::uint8_t first = at[0];
+    if (first == 0x80) {
+      cell = {};
+      position += 1;
+      return true;
+    }
+    if (first & 0x80) {
+      const std::uint8_t* field = at + 1;
+      const auto next = [&field, first](unsigned bit) -> std::uint8_t {
+        if (!(first & bit)) return 0;
+        return *field++;
+      };
+      cell.note = next(1);
+      cell.instrument = next(2);
+      cell.volume = next(4);
+      cell.effect = next(8);
+      cell.effectParam = next(16);
+      position += static_cast<std::uint64_t>(field - at);
+    } else {
+      cell = {at[0], at[1], at[2], at[3], at[4]};
+      position += 5;
+    }
+    if (cell.note == 97) cell.note = NOTE_KEY_OFF;
+    return true;
+  }
   if (!image.holds(position, 1)) return false;
   const std::uint8_t first = image.u8(position++);
   std::uint8_t fields[5] = {};
