@@ -234,8 +234,9 @@ std::uint32_t mixGroups(const MixCall& call, const GroupRun& run, double* gains)
 }
 
 // Steady frames (the rules of mixSteady) with the fast loops; no low clamp. length: the
-// sample's frames.
-std::uint64_t mixSteadyFast(MixCall& call, const std::int16_t* data, std::uint32_t length,
+// sample's frames. Built in where it is used: out of line, its eleven arguments cost more
+// than its own work on short segments.
+__attribute__((always_inline)) inline std::uint64_t mixSteadyFast(MixCall& call, const std::int16_t* data, std::uint32_t length,
                             std::uint64_t position, std::uint64_t advance, float* frame,
                             std::uint32_t frameCount, double targetLeft, double targetRight,
                             double currentLeft, double currentRight) {
@@ -255,6 +256,7 @@ std::uint64_t mixSteadyFast(MixCall& call, const std::int16_t* data, std::uint32
     position = positionAfter(position, advance, grouped);
     frame += 2 * static_cast<std::size_t>(grouped);
     frameCount -= grouped;
+    if (frameCount == 0) return position;
   }
   return mixSteady<false>(data, position, advance, frame, frameCount, targetLeft, targetRight,
                           currentLeft, currentRight);
@@ -566,6 +568,40 @@ std::uint64_t mixSteadySegment(MixCall& call, const Voice& voice, const FrameRun
                           targetLeft, targetRight, currentLeft, currentRight);
 }
 
+// The rest of a call with the fast loops once a segment has no ramp and none is left running:
+// no later segment of the call sets one up either (the steady frames change neither the
+// gains reached nor the targets, so rampOf would find the same nothing to ramp each time),
+// so the gains are converted once for all of them. (A ramp count left over from targets
+// that moved to the gains reached would make the next segment a ramp of zero deltas at the
+// current gains.) segment: the first of them, measured from position.
+void mixSteadyRest(MixCall& call, Voice& voice, const Bounds& bounds, std::uint64_t position,
+                   Segment segment, float* out, std::uint32_t framesLeft) {
+  const std::int16_t* const data = voice.sample->data;
+  const std::uint32_t length = bounds.length;
+  const double targetLeft = targetGainOf(voice.leftGain);
+  const double targetRight = targetGainOf(voice.rightGain);
+  const double currentLeft = currentGainOf(voice.currentLeftGain);
+  const double currentRight = currentGainOf(voice.currentRightGain);
+  for (;;) {
+    const bool forward = voice.direction == DIRECTION_FORWARD;
+    const FrameRun run = frameRunOf(voice, forward, position, out, segment.frameCount);
+    if (run.clampLow) {
+      position = mixSteady<true>(data, run.position, run.advance, run.frame, run.frameCount,
+                                 targetLeft, targetRight, currentLeft, currentRight);
+    } else {
+      position = mixSteadyFast(call, data, length, run.position, run.advance, run.frame,
+                               run.frameCount, targetLeft, targetRight, currentLeft, currentRight);
+    }
+    if (!segment.reachesEnd) break;
+    if (!passEnd(voice, bounds, position)) return;
+    framesLeft -= segment.frameCount;
+    if (framesLeft == 0) break;
+    out += 2 * static_cast<std::size_t>(segment.frameCount);
+    segment = measureSegment(bounds, voice.direction == DIRECTION_FORWARD, position, framesLeft);
+  }
+  storePosition(voice, position);
+}
+
 // Segment by segment: measure the way to the end, cut it at the end of the ramp, mix it,
 // and pass the end where it was reached.
 void mixVoice(MixCall& call, Voice& voice, float* out, std::uint32_t framesLeft) {
@@ -575,6 +611,10 @@ void mixVoice(MixCall& call, Voice& voice, float* out, std::uint32_t framesLeft)
     const bool forward = voice.direction == DIRECTION_FORWARD;
     const Segment segment = measureSegment(bounds, forward, position, framesLeft);
     const Ramp ramp = rampOf(voice);
+    if (ramp.frames == 0 && voice.rampFramesLeft == 0 && call.mode.fastLoops) {
+      mixSteadyRest(call, voice, bounds, position, segment, out, framesLeft);
+      return;
+    }
     std::uint32_t frameCount = segment.frameCount;
     if (ramp.frames > 0 && frameCount > static_cast<std::uint32_t>(ramp.frames)) {
       frameCount = static_cast<std::uint32_t>(ramp.frames);
