@@ -568,6 +568,62 @@ std::uint64_t mixSteadySegment(MixCall& call, const Voice& voice, const FrameRun
                           targetLeft, targetRight, currentLeft, currentRight);
 }
 
+// The window loops read up to 8 frames past the highest frame they play; a stretch that plays
+// through a loop run keeps its reads this far below the run's end.
+constexpr std::uint32_t LOOP_RUN_SLACK = 16;
+
+// A steady voice on a forward loop that has a run (Sample::loopRun), mixed across its wraps
+// as one stretch of the run where every wrap of the call is exact; false, with nothing done,
+// where one is not. The segments are measured as mixSteadyRest measures them. A wrap is exact
+// when the segment's last frame lies below the loop end and the next at most one loop length
+// above it: then frame k of the call reads at its position plus the loop lengths wrapped
+// before it, whose frames in the run hold the values that the loop's own frames and its
+// guard frame give, at the same fraction, so the closed form of the positions (see
+// positionAfter) holds across the wraps. A segment cut a hair short of the end or past it
+// by the 24-bit step leaves this to the segments. The gains must be the same for every
+// frame (the segments' odd last frames take the current gains). Out of line: built into
+// mixSteadyRest it cost the voices without a run more than it saved.
+__attribute__((noinline)) bool mixAcrossWraps(MixCall& call, Voice& voice, const Bounds& bounds, std::uint64_t position,
+                    Segment segment, float* out, std::uint32_t framesLeft, double gainLeft,
+                    double gainRight) {
+  const std::int32_t loopStart = static_cast<std::int32_t>(bounds.loopStart);
+  const std::int32_t loopEnd = static_cast<std::int32_t>(bounds.loopEnd);
+  const std::uint32_t loopLength = bounds.loopEnd - bounds.loopStart;
+  if (positionIntOf(position) < loopStart || positionIntOf(position) >= loopEnd) return false;
+  const std::uint64_t step = stepOf(voice);
+  // The run holds the loop from frame 0: the whole call must read below its end.
+  const std::uint64_t runStart = position - (static_cast<std::uint64_t>(bounds.loopStart) << 32);
+  const std::uint64_t runLast = positionAfter(runStart, step, framesLeft);  // one frame on
+  if ((runLast >> 32) + LOOP_RUN_SLACK >= LOOP_RUN_FRAMES) return false;
+
+  std::uint64_t at = position;
+  std::uint32_t framesToGo = framesLeft;
+  bool wrapped = false;
+  for (;;) {
+    if (!segment.reachesEnd) {
+      at = positionAfter(at, step, framesToGo);
+      break;
+    }
+    const std::uint32_t frameCount = segment.frameCount;
+    if (frameCount == 0) return false;
+    const std::uint64_t last = frameCount == 1 ? at : positionAfter(at, step, frameCount - 1);
+    if (positionIntOf(last) >= loopEnd) return false;
+    const std::uint64_t after = positionAfter(at, step, frameCount);
+    const std::int32_t wrappedInt = positionIntOf(after) - static_cast<std::int32_t>(loopLength);
+    if (wrappedInt < loopStart || wrappedInt >= loopEnd) return false;
+    at = after - (static_cast<std::uint64_t>(loopLength) << 32);
+    wrapped = true;
+    framesToGo -= frameCount;
+    if (framesToGo == 0) break;
+    segment = measureSegment(bounds, true, at, framesToGo);
+  }
+  if (!wrapped) return false;
+  mixSteadyFast(call, voice.sample->loopRun, LOOP_RUN_FRAMES - LOOP_RUN_SLACK, runStart, step, out,
+                framesLeft, gainLeft, gainRight, gainLeft, gainRight);
+  storePosition(voice, at);
+  return true;
+}
+
 // The rest of a call with the fast loops once a segment has no ramp and none is left running:
 // no later segment of the call sets one up either (the steady frames change neither the
 // gains reached nor the targets, so rampOf would find the same nothing to ramp each time),
@@ -582,6 +638,12 @@ void mixSteadyRest(MixCall& call, Voice& voice, const Bounds& bounds, std::uint6
   const double targetRight = targetGainOf(voice.rightGain);
   const double currentLeft = currentGainOf(voice.currentLeftGain);
   const double currentRight = currentGainOf(voice.currentRightGain);
+  if (voice.sample->loopRun != nullptr && voice.direction == DIRECTION_FORWARD &&
+      segment.reachesEnd && currentLeft == targetLeft && currentRight == targetRight &&
+      mixAcrossWraps(call, voice, bounds, position, segment, out, framesLeft, targetLeft,
+                     targetRight)) {
+    return;
+  }
   for (;;) {
     const bool forward = voice.direction == DIRECTION_FORWARD;
     const FrameRun run = frameRunOf(voice, forward, position, out, segment.frameCount);

@@ -303,8 +303,14 @@ std::uint32_t decodeDeltas16(const std::uint8_t* deltas, std::uint32_t length, s
 }
 #endif
 
+bool hasLoopRun(const Sample& sample) {
+  return sample.loopKind == LOOP_FORWARD && sample.loopLength != 0 &&
+         sample.loopLength <= LOOP_RUN_MAX_LOOP;
+}
+
 // Widens and delta-decodes `sample.length` frames at `offset` into sample.data (length + 8
-// frames, zero-filled), then writes the loop's guard frame. Sums wrap modulo 65536, so an
+// frames, zero-filled), then writes the loop's guard frame and a short forward loop's run
+// (Sample::loopRun). Sums wrap modulo 65536, so an
 // 8-bit delta lands in the high byte: deltas 10, 246 give 2560, 0.
 void decodeSampleData(const ImageView& image, std::uint64_t offset, Sample& sample) {
   std::uint16_t value = 0;
@@ -330,6 +336,16 @@ void decodeSampleData(const ImageView& image, std::uint64_t offset, Sample& samp
   const std::uint32_t loopEnd = sample.loopStart + sample.loopLength;  // <= length
   if (sample.loopKind == LOOP_PINGPONG) sample.data[loopEnd] = sample.data[loopEnd - 1];
   if (sample.loopKind == LOOP_FORWARD) sample.data[loopEnd] = sample.data[sample.loopStart];
+  if (hasLoopRun(sample)) {
+    // The loop once, then the frames so far copied after themselves, doubling each time.
+    std::int16_t* const run = sample.data + sample.length + SAMPLE_PAD_FRAMES;
+    std::memcpy(run, sample.data + sample.loopStart, sample.loopLength * sizeof(std::int16_t));
+    for (std::uint32_t filled = sample.loopLength; filled < LOOP_RUN_FRAMES; filled *= 2) {
+      std::memcpy(run + filled, run,
+                  std::min(filled, LOOP_RUN_FRAMES - filled) * sizeof(std::int16_t));
+    }
+    sample.loopRun = run;
+  }
 }
 
 const char* readInstrument(const ImageView& image, std::uint64_t& position, Instrument& instrument) {
@@ -366,8 +382,9 @@ const char* readInstrument(const ImageView& image, std::uint64_t& position, Inst
     Sample& sample = *instrument.samples[k];
     if (!image.holds(position, dataBytes[k])) return LOAD_ENDS_IN_SAMPLE_DATA;
     if (sample.length != 0) {
-      sample.data = static_cast<std::int16_t*>(
-          moduleCalloc(std::size_t{sample.length} + SAMPLE_PAD_FRAMES, sizeof(std::int16_t)));
+      const std::size_t runFrames = hasLoopRun(sample) ? LOOP_RUN_FRAMES : 0;
+      sample.data = static_cast<std::int16_t*>(moduleCalloc(
+          std::size_t{sample.length} + SAMPLE_PAD_FRAMES + runFrames, sizeof(std::int16_t)));
       if (!sample.data) return LOAD_OUT_OF_MEMORY;
       decodeSampleData(image, position, sample);
     }

@@ -30,6 +30,13 @@ constexpr std::uint8_t ENVELOPE_LOOP = 4;
 // and 7 zero frames.
 constexpr std::uint32_t SAMPLE_PAD_FRAMES = 8;
 
+// A forward loop of at most LOOP_RUN_MAX_LOOP frames is also stored repeated over
+// LOOP_RUN_FRAMES frames from its start (Sample::loopRun), so that the mixer can play a voice
+// across its wraps in one stretch: a voice at 1/4 frame a step on a loop of 64 frames wraps
+// 3 times in one block.
+constexpr std::uint32_t LOOP_RUN_MAX_LOOP = 1024;
+constexpr std::uint32_t LOOP_RUN_FRAMES = 4096;
+
 #pragma pack(push, 1)
 // Bytes 64..335 of the file header, taken over as one block: these fields in this order and
 // width, little-endian as in the file.
@@ -86,6 +93,9 @@ struct Sample {
   std::uint8_t loopKind;     // LOOP_*; 0 only in emptySample
   std::uint8_t bits;         // 16 once the data are widened
   std::int16_t* data;        // length + SAMPLE_PAD_FRAMES mono frames; null when length is 0
+  // LOOP_RUN_FRAMES frames, frame k the loop's frame k modulo loopLength, in the block of
+  // data after its pad; null where the loader made none (see LOOP_RUN_MAX_LOOP)
+  const std::int16_t* loopRun = nullptr;
 };
 
 struct Instrument {
