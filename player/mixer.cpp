@@ -433,6 +433,33 @@ void walkSilentVoice(Voice& voice, std::uint32_t framesLeft) {
   const Bounds bounds = boundsOf(voice);
   const std::uint64_t step = stepOf(voice);
   std::uint64_t position = packPosition(voice);
+  if (voice.direction == DIRECTION_FORWARD && voice.sample->loopKind == LOOP_FORWARD &&
+      bounds.loopEnd != bounds.loopStart) {
+    // A forward loop keeps the voice forward: the same segments and wraps, with the
+    // direction and the loop kind taken once.
+    const std::uint32_t loopLength = bounds.loopEnd - bounds.loopStart;
+    const std::uint64_t even = step & ~std::uint64_t{1};
+    const std::uint64_t odd = step & 1;
+    for (;;) {
+      const Segment segment = measureSegment(bounds, true, position, framesLeft);
+      if (!segment.reachesEnd) {
+        position = positionAfter(position, step, framesLeft);
+        break;
+      }
+      position = (position & ~std::uint64_t{1}) + segment.frameCount * even +
+                 (segment.frameCount != 0 ? odd : (position & 1));
+      // passEnd's wrap of a forward loop
+      std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - loopLength;
+      while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(bounds.loopEnd)) {
+        integer -= loopLength;
+      }
+      position = (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
+      framesLeft -= segment.frameCount;
+      if (framesLeft == 0) break;
+    }
+    storePosition(voice, position);
+    return;
+  }
   for (;;) {
     const bool forward = voice.direction == DIRECTION_FORWARD;
     const Segment segment = measureSegment(bounds, forward, position, framesLeft);
