@@ -108,6 +108,7 @@ __attribute__((target("avx2,fma"))) void mixQuadsAvx2(const std::int16_t* data, 
   const std::uint64_t stride4 = 4 * stride;
 
   std::uint64_t first = base;
+#pragma GCC unroll 4
   for (std::uint32_t quads = frameCount >> 2; quads != 0; --quads) {
     const __m128i pair = _mm_setr_epi32(pairAt(first), pairAt(first + stride2),
                                         pairAt(first + stride), pairAt(first + stride3));
