@@ -264,6 +264,7 @@ __attribute__((target("avx2,fma"))) void mixOctetsAvx2(const std::int16_t* data,
   const __m256i groupAdvance = fractionWords(8 * stride);
   __m256i fraction = fractionWords(lowest);
   const __m256i halfAdvance = fractionWords(4 * stride);  // from the low window to the high one
+#pragma GCC unroll 2
   for (std::uint32_t groups = frameCount >> 3; groups != 0; --groups) {
     __m256d valueLow, valueHigh;
     if constexpr (ONE_WINDOW) {
