@@ -236,10 +236,10 @@ std::uint32_t mixGroups(const MixCall& call, const GroupRun& run, double* gains)
 // Steady frames (the rules of mixSteady) with the fast loops; no low clamp. length: the
 // sample's frames. Built in where it is used: out of line, its eleven arguments cost more
 // than its own work on short segments.
-__attribute__((always_inline)) inline std::uint64_t mixSteadyFast(MixCall& call, const std::int16_t* data, std::uint32_t length,
-                            std::uint64_t position, std::uint64_t advance, float* frame,
-                            std::uint32_t frameCount, double targetLeft, double targetRight,
-                            double currentLeft, double currentRight) {
+__attribute__((always_inline)) inline std::uint64_t mixSteadyFast(
+    MixCall& call, const std::int16_t* data, std::uint32_t length, std::uint64_t position,
+    std::uint64_t advance, float* frame, std::uint32_t frameCount, double targetLeft,
+    double targetRight, double currentLeft, double currentRight) {
   if (frameCount == 0) return position;
   const bool oddLast = (frameCount & 1) != 0;
   if (targetLeft == 0.0 && targetRight == 0.0 &&
@@ -610,9 +610,10 @@ constexpr std::uint32_t LOOP_RUN_SLACK = 16;
 // by the 24-bit step leaves this to the segments. The gains must be the same for every
 // frame (the segments' odd last frames take the current gains). Out of line: built into
 // mixSteadyRest it cost the voices without a run more than it saved.
-__attribute__((noinline)) bool mixAcrossWraps(MixCall& call, Voice& voice, const Bounds& bounds, std::uint64_t position,
-                    Segment segment, float* out, std::uint32_t framesLeft, double gainLeft,
-                    double gainRight) {
+__attribute__((noinline)) bool mixAcrossWraps(MixCall& call, Voice& voice, const Bounds& bounds,
+                                              std::uint64_t position, Segment segment,
+                                              float* out, std::uint32_t framesLeft,
+                                              double gainLeft, double gainRight) {
   const std::int32_t loopStart = static_cast<std::int32_t>(bounds.loopStart);
   const std::int32_t loopEnd = static_cast<std::int32_t>(bounds.loopEnd);
   const std::uint32_t loopLength = bounds.loopEnd - bounds.loopStart;
@@ -645,8 +646,8 @@ __attribute__((noinline)) bool mixAcrossWraps(MixCall& call, Voice& voice, const
     segment = measureSegment(bounds, true, at, framesToGo);
   }
   if (!wrapped) return false;
-  mixSteadyFast(call, voice.sample->loopRun, LOOP_RUN_FRAMES - LOOP_RUN_SLACK, runStart, step, out,
-                framesLeft, gainLeft, gainRight, gainLeft, gainRight);
+  mixSteadyFast(call, voice.sample->loopRun, LOOP_RUN_FRAMES - LOOP_RUN_SLACK, runStart, step,
+                out, framesLeft, gainLeft, gainRight, gainLeft, gainRight);
   storePosition(voice, at);
   return true;
 }

@@ -350,7 +350,9 @@ std::uint32_t decodeDeltas8(const std::uint8_t* deltas, std::uint32_t length, st
   const __m128i zero = _mm_setzero_si128();
   __m128i carry = zero;  // the last frame's high byte in every byte
   std::uint32_t n = loaderHasAvx2 ? decodeDeltas8Avx2(deltas, length, data) : 0;
-  if (n != 0) carry = _mm_set1_epi8(static_cast<char>(static_cast<std::uint16_t>(data[n - 1]) >> 8));
+  if (n != 0) {
+    carry = _mm_set1_epi8(static_cast<char>(static_cast<std::uint16_t>(data[n - 1]) >> 8));
+  }
   for (; length - n >= 16; n += 16) {
     const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(deltas + n));
     const __m128i sums = _mm_add_epi8(prefixSumBytes(loaded), carry);
@@ -370,7 +372,8 @@ std::uint32_t decodeDeltas16(const std::uint8_t* deltas, std::uint32_t length, s
   std::uint32_t n = loaderHasAvx2 ? decodeDeltas16Avx2(deltas, length, data) : 0;
   if (n != 0) carry = _mm_set1_epi16(data[n - 1]);
   for (; length - n >= 8; n += 8) {
-    const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(deltas + 2 * std::size_t{n}));
+    const __m128i loaded =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(deltas + 2 * std::size_t{n}));
     const __m128i sums = _mm_add_epi16(prefixSumWords(loaded), carry);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(data + n), sums);
     carry = broadcastLastWord(sums);
