@@ -20,7 +20,7 @@
 #include "player/player.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 // The Song is filled by copying its 272 bytes out of the image.
@@ -266,81 +266,6 @@ inline __m128i broadcastLastWord(__m128i x) {
   return _mm_unpackhi_epi64(high, high);
 }
 
-bool cpuHasAvx2() {
-  __builtin_cpu_init();  // may run before the constructors that would otherwise do it
-  return __builtin_cpu_supports("avx2");
-}
-
-// Before its initialiser has run this reads false, and the SSE2 loops alone do the work.
-const bool loaderHasAvx2 = cpuHasAvx2();
-
-// The 32 bytes of x in 16-bit words with x in the high bytes, low 16 then high 16: the
-// unpacks work within each 128-bit half, so the middle quarters are swapped first.
-__attribute__((target("avx2"))) inline void storeHighBytes(std::int16_t* data, __m256i x) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i ordered = _mm256_permute4x64_epi64(x, 0xD8);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(data), _mm256_unpacklo_epi8(zero, ordered));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(data + 16), _mm256_unpackhi_epi8(zero, ordered));
-}
-
-// The running sums in 256-bit registers: each 128-bit half as in SSE2, then the low half's
-// total added to the high half, whose sums then continue from it.
-template <int LANE_BYTES>
-__attribute__((target("avx2"))) inline __m256i addLanes(__m256i a, __m256i b) {
-  if constexpr (LANE_BYTES == 1) return _mm256_add_epi8(a, b);
-  return _mm256_add_epi16(a, b);
-}
-
-template <int LANE_BYTES>
-__attribute__((target("avx2"))) inline __m256i prefixSum256(__m256i x) {
-  constexpr auto add = addLanes<LANE_BYTES>;
-  if constexpr (LANE_BYTES == 1) x = add(x, _mm256_slli_si256(x, 1));
-  x = add(x, _mm256_slli_si256(x, 2));
-  x = add(x, _mm256_slli_si256(x, 4));
-  x = add(x, _mm256_slli_si256(x, 8));
-  // the last lane of each half in all of that half, then the low half's moved up
-  const __m256i last = LANE_BYTES == 1 ? _mm256_set1_epi8(15) : _mm256_set1_epi16(0x0F0E);
-  const __m256i totals = _mm256_shuffle_epi8(x, last);
-  return add(x, _mm256_permute2x128_si256(totals, totals, 0x08));
-}
-
-// The last lane of x in all of it.
-template <int LANE_BYTES>
-__attribute__((target("avx2"))) inline __m256i broadcastLast256(__m256i x) {
-  const __m256i last = LANE_BYTES == 1 ? _mm256_set1_epi8(15) : _mm256_set1_epi16(0x0F0E);
-  return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(x, last), 0xFF);
-}
-
-// decodeDeltas8 and decodeDeltas16 32 and 16 at a time, with the same sums.
-__attribute__((target("avx2"))) std::uint32_t decodeDeltas8Avx2(const std::uint8_t* deltas,
-                                                                std::uint32_t length,
-                                                                std::int16_t* data) {
-  __m256i carry = _mm256_setzero_si256();
-  std::uint32_t n = 0;
-  for (; length - n >= 32; n += 32) {
-    const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(deltas + n));
-    const __m256i sums = _mm256_add_epi8(prefixSum256<1>(loaded), carry);
-    storeHighBytes(data + n, sums);
-    carry = broadcastLast256<1>(sums);
-  }
-  return n;
-}
-
-__attribute__((target("avx2"))) std::uint32_t decodeDeltas16Avx2(const std::uint8_t* deltas,
-                                                                 std::uint32_t length,
-                                                                 std::int16_t* data) {
-  __m256i carry = _mm256_setzero_si256();
-  std::uint32_t n = 0;
-  for (; length - n >= 16; n += 16) {
-    const __m256i loaded =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(deltas + 2 * std::size_t{n}));
-    const __m256i sums = _mm256_add_epi16(prefixSum256<2>(loaded), carry);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(data + n), sums);
-    carry = broadcastLast256<2>(sums);
-  }
-  return n;
-}
-
 // The 8-bit deltas 16 at a time, as long as 16 are left; returns how many were decoded and
 // leaves the last frame in value. An 8-bit delta only ever moves the high byte and the low
 // byte stays 0, so the sums are formed on bytes (modulo 256, as the high byte wraps) and
@@ -349,10 +274,7 @@ std::uint32_t decodeDeltas8(const std::uint8_t* deltas, std::uint32_t length, st
                             std::uint16_t& value) {
   const __m128i zero = _mm_setzero_si128();
   __m128i carry = zero;  // the last frame's high byte in every byte
-  std::uint32_t n = loaderHasAvx2 ? decodeDeltas8Avx2(deltas, length, data) : 0;
-  if (n != 0) {
-    carry = _mm_set1_epi8(static_cast<char>(static_cast<std::uint16_t>(data[n - 1]) >> 8));
-  }
+  std::uint32_t n = 0;
   for (; length - n >= 16; n += 16) {
     const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(deltas + n));
     const __m128i sums = _mm_add_epi8(prefixSumBytes(loaded), carry);
@@ -369,8 +291,7 @@ std::uint32_t decodeDeltas8(const std::uint8_t* deltas, std::uint32_t length, st
 std::uint32_t decodeDeltas16(const std::uint8_t* deltas, std::uint32_t length, std::int16_t* data,
                              std::uint16_t& value) {
   __m128i carry = _mm_setzero_si128();  // the last frame in every word
-  std::uint32_t n = loaderHasAvx2 ? decodeDeltas16Avx2(deltas, length, data) : 0;
-  if (n != 0) carry = _mm_set1_epi16(data[n - 1]);
+  std::uint32_t n = 0;
   for (; length - n >= 8; n += 8) {
     const __m128i loaded =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(deltas + 2 * std::size_t{n}));
