@@ -73,10 +73,12 @@ constexpr std::int16_t FRONT_VALUE = 12345;  // would show in the sums if a read
 
 struct TestSample {
   std::vector<std::int16_t> frames;  // FRONT_FRAMES, then length + 8
+  std::vector<std::int16_t> run;     // a short forward loop repeated, apart, so reads past it show
   Sample sample{};
 };
 
-// stored holds the length frames; the guard frame and 7 zero frames follow as loaded.
+// stored holds the length frames; the guard frame and 7 zero frames follow, and a short
+// forward loop's run is made, as loaded.
 Sample* addSample(std::deque<TestSample>& store, std::uint8_t loopKind, std::uint32_t loopStart,
                   std::uint32_t loopLength, const std::vector<std::int16_t>& stored) {
   TestSample& t = store.emplace_back();
@@ -89,6 +91,10 @@ Sample* addSample(std::deque<TestSample>& store, std::uint8_t loopKind, std::uin
   if (loopKind == LOOP_FORWARD) data[loopStart + loopLength] = data[loopStart];
   if (loopKind == LOOP_PINGPONG) data[loopStart + loopLength] = data[loopStart + loopLength - 1];
   t.sample = Sample{length, loopStart, loopLength, 64, 0, 128, 0, loopKind, 16, data};
+  if (loopKind == LOOP_FORWARD && loopLength <= LOOP_RUN_MAX_LOOP) {
+    for (std::uint32_t k = 0; k < LOOP_RUN_FRAMES; ++k) t.run.push_back(data[loopStart + k % loopLength]);
+    t.sample.loopRun = t.run.data();
+  }
   return &t.sample;
 }
 
