@@ -31,8 +31,9 @@ constexpr std::int32_t MAX_FREQUENCY = 256 * OUTPUT_RATE - 1;
 
 constexpr std::int32_t ENVELOPE_MAX_VALUE = 64;
 
-// Hostile envelopes: the loader checks neither pointCount nor the point indexes, so
-//  - a pointCount above 12 counts as 12, and only those points are ever read;
+// Hostile envelopes: the loader refuses a pointCount above 12 but checks no point index, so
+//  - a pointCount above 12 (in a record not made by the loader) counts as 12, and only those
+//    points are ever read;
 //  - a point index at or beyond the count never matches: such a sustain point never holds,
 //    such a loop end never loops, and a loop whose start lies beyond the points is ignored;
 //  - a point value above 64 counts as 64, so levels stay 0..64 and x 65536 fits 32 bits;
