@@ -385,6 +385,22 @@ __attribute__((always_inline)) inline Segment measureSegment(const Bounds& bound
   return segment;
 }
 
+// A forward loop's wrap: the position moved back by whole loop lengths until it lies below
+// the loop end. loopLength is not 0.
+__attribute__((always_inline)) inline std::uint64_t wrapForwardLoop(const Bounds& bounds,
+                                                                    std::uint32_t loopLength,
+                                                                    std::uint64_t position) {
+  // The repeat compares signed. The end is found with 24 fraction bits, so a pass may stop
+  // up to about 2^-24 frame per frame short of the loop end; on a loop that starts at frame
+  // 0 the wrap then gives positionInt -1, which unsigned would read as 4294967295 and repeat
+  // the subtraction some 2^32 / loopLength times.
+  std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - loopLength;
+  while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(bounds.loopEnd)) {
+    integer -= loopLength;
+  }
+  return (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
+}
+
 // The end handling of a voice that has reached its end: a forward loop moves the position
 // back, a ping-pong loop turns it, anything else stops the voice (and then false).
 __attribute__((always_inline)) inline bool passEnd(Voice& voice, const Bounds& bounds,
@@ -394,15 +410,7 @@ __attribute__((always_inline)) inline bool passEnd(Voice& voice, const Bounds& b
   // A loop of 0 frames can come only from a record the loader never writes; it would
   // wrap or turn for ever, so such a voice ends like one without a loop.
   if (loopKind == LOOP_FORWARD && loopLength != 0) {
-    // The repeat compares signed. The end is found with 24 fraction bits, so a pass may
-    // stop up to about 2^-24 frame per frame short of the loop end; on a loop that starts
-    // at frame 0 the wrap then gives positionInt -1, which unsigned would read as
-    // 4294967295 and repeat the subtraction some 2^32 / loopLength times.
-    std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - loopLength;
-    while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(bounds.loopEnd)) {
-      integer -= loopLength;
-    }
-    position = (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
+    position = wrapForwardLoop(bounds, loopLength, position);
     return true;
   }
   if (loopKind == LOOP_PINGPONG && loopLength != 0) {
@@ -438,22 +446,11 @@ void walkSilentVoice(Voice& voice, std::uint32_t framesLeft) {
     // A forward loop keeps the voice forward: the same segments and wraps, with the
     // direction and the loop kind taken once.
     const std::uint32_t loopLength = bounds.loopEnd - bounds.loopStart;
-    const std::uint64_t even = step & ~std::uint64_t{1};
-    const std::uint64_t odd = step & 1;
     for (;;) {
       const Segment segment = measureSegment(bounds, true, position, framesLeft);
-      if (!segment.reachesEnd) {
-        position = positionAfter(position, step, framesLeft);
-        break;
-      }
-      position = (position & ~std::uint64_t{1}) + segment.frameCount * even +
-                 (segment.frameCount != 0 ? odd : (position & 1));
-      // passEnd's wrap of a forward loop
-      std::uint32_t integer = static_cast<std::uint32_t>(position >> 32) - loopLength;
-      while (static_cast<std::int32_t>(integer) >= static_cast<std::int32_t>(bounds.loopEnd)) {
-        integer -= loopLength;
-      }
-      position = (static_cast<std::uint64_t>(integer) << 32) | (position & 0xFFFFFFFFu);
+      if (segment.frameCount != 0) position = positionAfter(position, step, segment.frameCount);
+      if (!segment.reachesEnd) break;
+      position = wrapForwardLoop(bounds, loopLength, position);
       framesLeft -= segment.frameCount;
       if (framesLeft == 0) break;
     }

@@ -94,50 +94,35 @@ const char* readSong(const ImageView& image, std::uint64_t& position) {
 // One cell at position: a mask byte (bit 7 set) and the fields it announces, or five plain
 // bytes whose first is the note.
 bool readCell(const ImageView& image, std::uint64_t& position, NoteCell& cell) {
-  // No cell takes more than 6 bytes: where 6 are left, one look covers all its reads. Most
-  // packed cells are the lone mask byte of an empty cell.
-  if (image.holds(position, 6)) {
-    const std::uint8_t* const at = image.bytes + position;
-    const std::uint8_t first = at[0];
-    if (first == 0x80) {
-      cell = {};
-      position += 1;
-      return true;
-    }
-    if (first & 0x80) {
-      const std::uint8_t* field = at + 1;
-      const auto next = [&field, first](unsigned bit) -> std::uint8_t {
-        if (!(first & bit)) return 0;
-        return *field++;
-      };
-      cell.note = next(1);
-      cell.instrument = next(2);
-      cell.volume = next(4);
-      cell.effect = next(8);
-      cell.effectParam = next(16);
-      position += static_cast<std::uint64_t>(field - at);
-    } else {
-      cell = {at[0], at[1], at[2], at[3], at[4]};
-      position += 5;
-    }
-    if (cell.note == 97) cell.note = NOTE_KEY_OFF;
+  if (!image.holds(position, 1)) return false;
+  const std::uint8_t* const at = image.bytes + position;
+  const std::uint8_t first = at[0];
+  if (first == 0x80) {  // most packed cells: the lone mask byte of an empty cell
+    cell = {};
+    position += 1;
     return true;
   }
-  if (!image.holds(position, 1)) return false;
-  const std::uint8_t first = image.u8(position++);
-  std::uint8_t fields[5] = {};
+  // The whole cell's length from its first byte, so that one look covers all its reads: the
+  // mask byte and one byte for each of bits 0 to 4, or five plain bytes.
+  const std::uint64_t cellBytes =
+      first & 0x80 ? 1u + (first & 1u) + (first >> 1 & 1u) + (first >> 2 & 1u) + (first >> 3 & 1u) +
+                         (first >> 4 & 1u)
+                   : 5;
+  if (!image.holds(position, cellBytes)) return false;
   if (first & 0x80) {
-    for (int i = 0; i < 5; ++i) {
-      if (!(first & (1u << i))) continue;
-      if (!image.holds(position, 1)) return false;
-      fields[i] = image.u8(position++);
-    }
+    const std::uint8_t* field = at + 1;
+    const auto next = [&field, first](unsigned bit) -> std::uint8_t {
+      return (first & bit) != 0 ? *field++ : 0;
+    };
+    cell.note = next(1);
+    cell.instrument = next(2);
+    cell.volume = next(4);
+    cell.effect = next(8);
+    cell.effectParam = next(16);
   } else {
-    if (!image.holds(position, 4)) return false;
-    fields[0] = first;
-    for (int i = 1; i < 5; ++i) fields[i] = image.u8(position++);
+    cell = {at[0], at[1], at[2], at[3], at[4]};
   }
-  cell = {fields[0], fields[1], fields[2], fields[3], fields[4]};
+  position += cellBytes;
   if (cell.note == 97) cell.note = NOTE_KEY_OFF;
   return true;
 }

@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "audio/output.h"
@@ -52,29 +50,7 @@ constexpr std::size_t MAX_MODULE_BYTES = std::size_t{128} << 20;
 
 enum class ReadResult { Ok, CannotRead, TooLarge };
 
-// Leaves the bytes that a resize adds uninitialised: the read fills them at once, and zeroing
-// a module of a few MB first took 3 % of the instructions of a 20 s render of song3.xm.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <class U>
-  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
-  template <class U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
-using FileBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
-
-ReadResult readFile(const char* path, FileBytes& bytes) {
+ReadResult readFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return ReadResult::CannotRead;
   ReadResult result = ReadResult::Ok;
@@ -174,7 +150,7 @@ int main(int argc, char** argv) {
   const char* outputPath = paths.back();
   const char* moduleName = inputPath != nullptr ? inputPath : "built-in theme";
 
-  FileBytes fileBytes;
+  std::vector<std::uint8_t> fileBytes;
   ModuleImage image = builtinModuleImage;
   if (inputPath != nullptr) {
     const ReadResult read = readFile(inputPath, fileBytes);
